@@ -1,0 +1,279 @@
+/*
+ * plateio -- readers for two-dimensional X-ray area-detector exposures (image plates) and the
+ * detector's geometry correction.
+ *
+ * Two file families are read:
+ *   - TRA files: one exposure on a fixed 1200 x 1200 grid. Each grid row stores only a span centred
+ *     on the middle column; the spans of the top and bottom halves mirror each other. A 336-byte
+ *     header carries exposure values as word-swapped VAX reals.
+ *   - X-Area image files: a container with a table of contents, from which the image header record
+ *     ("XArea_ImgHdr") and the pixel block ("XArea_Image", plain or difference-coded) are taken.
+ *
+ * Conventions of every function below:
+ *   - Results are 1 for success and 0 for failure. A failure is reported on standard output (through
+ *     the C library's stdout) with the message given in the function's description; nothing else is
+ *     ever printed except where a description says so.
+ *   - A reader that fails leaves the host's records and out-parameters as they were (readXImage is
+ *     the one exception, see there) and keeps nothing allocated or open.
+ *   - Blocks handed to the host are allocated with malloc() and released by the host with free().
+ *   - Nothing is kept between calls: no global or static data, no handles. Calls on different threads
+ *     with different records do not interfere (the host routines sind, cosd and binning aside);
+ *     console messages from concurrent calls may interleave.
+ *   - Pixel arrays are signed 32-bit values, row-major: column x of row y is element y * width + x.
+ *   - Multi-byte fields of the files are little-endian; the records below are in host byte order
+ *     (the library is built for little-endian x86, 32- and 64-bit).
+ *
+ * This header is valid C99 and C++.
+ */
+#ifndef PLATEIO_H
+#define PLATEIO_H
+
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define PLATEIO_API __attribute__((visibility("default")))
+#else
+#define PLATEIO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The pixel value stored in place of a saturated TRA pixel (stream value 65535) and of an X-Area
+ * pixel above its file's overflow threshold. */
+#define PIXEL_OVERFLOW 256001
+
+/* Bytes of image_info.path, terminating zero included. A reader refuses a longer path rather than
+ * storing a truncated one. */
+#define PLATEIO_PATH_CAPACITY 4096
+
+/* The value a host stores in reduction_params.geometry2 to say "not set" (see read_xi). */
+#define PLATEIO_UNSET (-999.0)
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Records                                                                                         */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Description of one exposure, filled alike by read_tra_header and read_xi_header. Where a format
+ * carries no value, a fixed value standing for "absent" is stored (see the readers). */
+typedef struct image_info {
+    int32_t overload_count;           /* overflowed pixels recorded for the exposure; -1 for TRA */
+    double geometry[9];               /* exposure values; the same index means the same value in both
+                                         formats (TRA: 0 to 5 only, [1] always 0.0, [6] to [8] untouched) */
+    int32_t setting;                  /* an integer header value passed through; -1 for TRA */
+    int32_t overflow_threshold;       /* level above which a pixel counts as overflowed; -1 for TRA */
+    double scale_value;               /* a real header value passed through; -1.0 for TRA */
+    char path[PLATEIO_PATH_CAPACITY]; /* the path the record was read from, zero-terminated */
+} image_info;
+
+/* The image header record of an X-Area file: a byte-for-byte copy of the file's "XArea_ImgHdr"
+ * entry (record byte k is byte k of the entry), exactly 412 bytes. The named members are the
+ * fields the library interprets; the unused_* bytes are carried along uninterpreted. The record is
+ * packed to 4 bytes so that its size is 412 on every ABI; the doubles still sit at offsets that are
+ * multiples of 8. */
+#if defined(__GNUC__) || defined(_MSC_VER)
+#pragma pack(push, 4)
+#endif
+typedef struct xi_header {
+    uint8_t unused_0[16];
+    int32_t compression; /* byte 16: 1 = the pixel block is difference-coded; else plain int32 */
+    int32_t width;       /* byte 20: pixels per row */
+    int32_t height;      /* byte 24: rows */
+    uint8_t unused_28[68];
+    int32_t geometry6; /* byte 96: image_info.geometry[6], converted to double */
+    int32_t geometry7; /* byte 100: image_info.geometry[7], converted to double */
+    int32_t geometry8; /* byte 104: image_info.geometry[8], converted to double */
+    uint8_t unused_108[44];
+    double geometry4; /* byte 152 */
+    uint8_t unused_160[16];
+    double geometry2; /* byte 176 */
+    uint8_t unused_184[16];
+    double geometry0; /* byte 200 */
+    uint8_t unused_208[8];
+    double geometry1; /* byte 216 */
+    double geometry3; /* byte 224 */
+    double geometry5; /* byte 232 */
+    uint8_t unused_240[88];
+    int32_t setting;            /* byte 328: passed through to the host */
+    int32_t overflow_threshold; /* byte 332: a pixel above it is marked PIXEL_OVERFLOW by read_xi */
+    double scale_value;         /* byte 336: passed through to the host */
+    int32_t overload_count;     /* byte 344: overflowed pixels as the file records them */
+    int32_t delta16_count;      /* byte 348: 16-bit values of a difference-coded block */
+    int32_t delta32_count;      /* byte 352: 32-bit values of a difference-coded block */
+    uint8_t unused_356[56];
+} xi_header;
+#if defined(__GNUC__) || defined(_MSC_VER)
+#pragma pack(pop)
+#endif
+
+/* The host's image record, filled by read_xi. */
+typedef struct pixel_image {
+    int32_t *pixels;            /* new array of width * height pixels; the host frees it */
+    int32_t width;              /* pixels per row */
+    int32_t height;             /* rows */
+    int32_t overflow_threshold; /* the file's overflow threshold */
+    int32_t pixel_count;        /* width * height */
+    int32_t overflow_count;     /* pixels above overflow_threshold, stored as PIXEL_OVERFLOW */
+    double scale_value;         /* header scale_value */
+    double geometry1;           /* header geometry1 */
+    double geometry0;           /* header geometry0 */
+} pixel_image;
+
+/* The host's reduction parameters, six of which read_xi takes from the file. */
+typedef struct reduction_params {
+    double geometry2; /* taken from the file only when it holds PLATEIO_UNSET (or NaN) on entry */
+    double geometry4;
+    double geometry0;
+    double geometry1;
+    double geometry3;
+    double geometry5;
+} reduction_params;
+
+/* The host's target of read_az_tra. */
+typedef struct remap_target {
+    int32_t *cells;         /* the host's array; entries named by the index map are overwritten */
+    int32_t grid_mode;      /* 600: copy the 1200 x 1200 grid as is; else bin it first */
+    int32_t cell_count;     /* number of entries of cells */
+    int32_t overload_count; /* PIXEL_OVERFLOW values copied by the last call */
+    double aux_value;       /* set to 0.0 by a successful call */
+} remap_target;
+
+/* The eight parameters of the geometry correction. Lengths are in the unit of the point and the
+ * distance; angles in degrees. */
+typedef struct geometry_params {
+    double radial_shift;     /* added to the distance from the origin */
+    double tangential_shift; /* arc length by which the point turns about the origin */
+    double offset_x;         /* subtracted from x */
+    double offset_y;         /* subtracted from y */
+    double distance_offset;  /* perspective scale (distance - distance_offset) / distance */
+    double tilt_y;           /* tilt of the y perspective stage */
+    double tilt_x;           /* tilt of the x perspective stage */
+    double rotation;         /* positive turns the +x axis toward +y */
+} geometry_params;
+
+/* ---------------------------------------------------------------------------------------------- */
+/* TRA files                                                                                       */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Reads a TRA exposure into a new 1200 x 1200 image of 32-bit pixels, row-major. Pixels outside the
+ * recorded row spans are 0; a saturated pixel (stream value 65535) becomes PIXEL_OVERFLOW.
+ * On success stores the image in *pixels (release it with free()), 1200 in *width and *height and
+ * returns 1. A file that cannot be opened, is damaged (shorter than its row table and pixel stream
+ * say, or a row wider than the grid) or cannot be loaded for want of memory gives 0, the message
+ * "# \033[0mERROR\033[0m READING <path> returning 0\n" and untouched out-parameters.
+ * The file is read sequentially from its start, so it may be a pipe. */
+PLATEIO_API int32_t read_tra(const char *path, int32_t **pixels, int32_t *width, int32_t *height);
+
+/* As read_tra, but every stream value, 65535 included, is stored unchanged, and the failure message
+ * is "# \033[0mERROR\033[0m READING <path>\n". */
+PLATEIO_API int32_t read_short_tra(const char *path, int32_t **pixels, int32_t *width, int32_t *height);
+
+/* Fills *info from the header of a TRA file: geometry[4], [2], [0], [3] from the VAX D_floating
+ * fields at offsets 116, 140, 178 and 186, geometry[5] from the F_floating field at 194, geometry[1]
+ * = 0.0; overload_count, setting and overflow_threshold -1, scale_value -1.0; path a copy of the
+ * argument. geometry[6] to [8] keep what they held. Reads only the header's first 204 bytes.
+ * Returns 1; or 0 with "# \033[0mERROR\033[0m READING <path>\n" and *info untouched when the file
+ * cannot be opened, is shorter than 204 bytes, or the path does not fit image_info.path. */
+PLATEIO_API int32_t read_tra_header(const char *path, image_info *info);
+
+/* Decodes an 8-byte VAX D_floating field (bytes in file order) from its first four bytes: the two
+ * 16-bit halves are swapped, read as a little-endian IEEE single and multiplied by 0.25. The last
+ * four bytes (low fraction bits) are ignored. Prints nothing. */
+PLATEIO_API double convert_8_to_double(const void *bytes);
+
+/* Decodes a 4-byte word-swapped integer: bytes b0 b1 b2 b3 give the two's-complement integer whose
+ * little-endian bytes are b2 b3 b0 b1. Traces the field on standard output first: each byte in file
+ * order as " %x" (a blank and lower-case hexadecimal), no line end. */
+PLATEIO_API int32_t convert_4_to_int(const void *bytes);
+
+/* Reads a TRA exposure into the host's array through an index map. The 1200 x 1200 grid is built as
+ * by read_tra (65535 becomes PIXEL_OVERFLOW). When target->grid_mode is not 600 the grid is first
+ * handed to binning(&grid, 2, &width, &height, 9999999), which may change it in place or replace it;
+ * the block it leaves is the one copied and freed. Then grid pixel i (row-major at the size binning
+ * left) is stored into target->cells[(*index_map)[i]] when that entry lies in 0 .. cell_count - 1,
+ * later pixels overwriting earlier ones; every PIXEL_OVERFLOW stored is counted in overload_count.
+ * aux_value is set to 0.0. The map must hold width * height entries.
+ * overload_count is set to 0 first, even when the call then fails. Returns 1; or 0 with
+ * "# \033[0mERROR\033[0m READING <path>\n" when the file cannot be opened or is damaged, or memory
+ * runs out, with nothing else in *target changed. */
+PLATEIO_API int32_t read_az_tra(const char *path, remap_target *target, int32_t **index_map);
+
+/* ---------------------------------------------------------------------------------------------- */
+/* X-Area files                                                                                    */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Reads the container of an X-Area file: checks the magic "STOE_XFILE", reads the table of
+ * contents, copies the first entry named "XArea_ImgHdr" into *header (at most 412 bytes; the record
+ * is cleared first) and the first entry named "XArea_Image" into a new block stored in *block
+ * (exactly the entry's length; release it with free()).
+ * Returns 1; or 0 after one of its messages (" readXImage(): ..." without a line end, followed by
+ * the line "ERROR" for every failure but a file that cannot be opened). On a failure after the
+ * header entry was read, *header already holds it; on a failure while taking the pixel entry,
+ * *block is set to NULL; earlier failures leave *block as it was. */
+PLATEIO_API int32_t readXImage(const char *path, xi_header *header, void **block);
+
+/* Replaces a difference-coded pixel block by its width * height decoded pixels when
+ * header->compression is 1, and does nothing otherwise. *block must come from malloc (as readXImage
+ * hands it out); it is released and *block receives the new array (release it with free()).
+ * When the codes call for other numbers of 16-bit and 32-bit values than the header gives, prints
+ * "<32-bit taken> <delta32_count> <16-bit taken> <delta16_count>\n" and then
+ * " uncompressImage(): corrupt imagedata " (no line end); the decoded pixels are used all the same.
+ * When the output cannot be allocated (or width * height is negative or too large), prints
+ * " uncompressImage(): no memory" (no line end) and leaves *block as it was, still compressed.
+ * Never reads past the block: values past its end add 0. */
+PLATEIO_API void uncompressImage(const xi_header *header, void **block);
+
+/* Loads an X-Area exposure into *image: width, height, pixel_count, overflow_threshold,
+ * scale_value, geometry1, geometry0 from the header, and a new pixel array (release it with free();
+ * a pointer the record held before is overwritten, not freed) in which every pixel above the
+ * threshold is stored as PIXEL_OVERFLOW and counted in overflow_count. Sets params->geometry4, 0,
+ * 1, 3, 5 from the header, and geometry2 only when it holds PLATEIO_UNSET or NaN on entry.
+ * Returns 1; or 0 with records untouched when the file cannot be opened or its block is too short
+ * for its width and height ("# \033[31;1mERROR\033[0m READING <path>\n"), when memory runs out,
+ * or after readXImage's own message. A difference-coded block whose value counts disagree with the
+ * header is still loaded (result 1) after uncompressImage's two messages. */
+PLATEIO_API int32_t read_xi(const char *path, pixel_image *image, reduction_params *params);
+
+/* Fills *info from an X-Area file's header record: geometry[0] to [5] from geometry0 to geometry5,
+ * geometry[6] to [8] from the three integers, setting, overflow_threshold, scale_value,
+ * overload_count, and path. Produces no pixels, but refuses the files read_xi refuses, and prints the
+ * same count-mismatch messages for a difference-coded block. Returns 1; or 0 with *info untouched. */
+PLATEIO_API int32_t read_xi_header(const char *path, image_info *info);
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Geometry correction                                                                             */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Applies the detector geometry correction to point[0] (x) and point[1] (y): rotation, radial shift
+ * with twist, offsets, and the perspective stage of each coordinate. A point at the origin, or one
+ * with an infinite or NaN coordinate, becomes (0, 0). Calls sind and cosd. */
+PLATEIO_API void correct_cry(double *point, const geometry_params *params, double distance);
+
+/* Applies the inverse correction, stage by stage in reverse order. It is exact when distance_offset
+ * is 0 and either radial_shift is 0 or the offsets and tilts are 0; otherwise a small residual is
+ * intended. The origin gives two NaN values. Calls sind and cosd. */
+PLATEIO_API void anti_correct(double *point, const geometry_params *params, double distance);
+
+/* ---------------------------------------------------------------------------------------------- */
+/* Host routines                                                                                   */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* A host may supply these three routines; the library refers to them weakly, so a host that exports
+ * them (an executable linked with -rdynamic, or a library loaded earlier with RTLD_GLOBAL) has its
+ * own called, and a host that supplies none (a ctypes program, say) gets the library's built-ins:
+ *   sind, cosd: sine and cosine of an angle in degrees, reduced in degrees first so that multiples
+ *               of 90 give exactly 0, 1 and -1.
+ *   binning:    sums each factor x factor block into one pixel, in place, dividing *width and
+ *               *height by factor (a ragged last row or column is dropped); a block holding a
+ *               PIXEL_OVERFLOW pixel becomes PIXEL_OVERFLOW; a sum above limit is stored as limit.
+ * The library never exports these names itself. */
+double sind(double degrees);
+double cosd(double degrees);
+void binning(int32_t **grid, int32_t factor, int32_t *width, int32_t *height, int32_t limit);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PLATEIO_H */

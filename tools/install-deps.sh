@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a part of the build needs, where they are missing.
+#   tools/install-deps.sh GROUP...     groups: test demo bench python m32 fuzz valgrind
+# Runs apt-get as root (or through sudo when that needs no password); elsewhere it names what is
+# missing and leaves the decision to the caller. Packages already installed cost nothing.
+set -euo pipefail
+
+packages_of() {
+    case "$1" in
+        test) echo "cmake make g++ pkg-config googletest libgtest-dev libtiff-dev libpng-dev" ;;
+        demo) echo "cmake make g++ pkg-config libtiff-dev libpng-dev" ;;
+        bench) echo "libbenchmark-dev" ;;
+        python) echo "python3 python3-numpy python3-pytest" ;;
+        m32) echo "g++-multilib" ;;
+        fuzz) echo "clang libclang-rt-dev" ;;
+        valgrind) echo "valgrind" ;;
+        *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;
+    esac
+}
+
+if ! command -v dpkg-query >/dev/null 2>&1; then
+    echo "install-deps: not a Debian system; install the equivalents of: $(for g in "$@"; do packages_of "$g"; done)" >&2
+    exit 0
+fi
+
+missing=()
+for group in "$@"; do
+    for package in $(packages_of "$group"); do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    run=()
+elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then
+    run=(sudo -n)
+else
+    echo "install-deps: missing packages (install them as root): ${missing[*]}" >&2
+    exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${run[@]}" apt-get update -q
+"${run[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
