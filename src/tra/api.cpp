@@ -2,6 +2,7 @@
 // written only on success) over the layout and header code.
 #include <cstdio>
 
+#include "common/entry.hpp"
 #include "common/file.hpp"
 #include "common/memory.hpp"
 #include "host/image_info.hpp"
@@ -48,14 +49,14 @@ using namespace plateio;
 
 extern "C" {
 
-PLATEIO_API std::int32_t read_tra(const char *path, std::int32_t **pixels, std::int32_t *width,
-                                  std::int32_t *height) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_tra(const char *path, std::int32_t **pixels,
+                                                        std::int32_t *width, std::int32_t *height) {
     return tra::read_image(path, pixels, width, height, tra::Saturation::mark,
                            "# \x1b[0mERROR\x1b[0m READING %s returning 0\n");
 }
 
-PLATEIO_API std::int32_t read_short_tra(const char *path, std::int32_t **pixels, std::int32_t *width,
-                                        std::int32_t *height) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_short_tra(const char *path, std::int32_t **pixels,
+                                                              std::int32_t *width, std::int32_t *height) {
     return tra::read_image(path, pixels, width, height, tra::Saturation::keep,
                            "# \x1b[0mERROR\x1b[0m READING %s\n");
 }

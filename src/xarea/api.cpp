@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/entry.hpp"
 #include "common/memory.hpp"
 #include "host/image_info.hpp"
 #include "plateio.h"
@@ -51,7 +52,7 @@ PLATEIO_API std::int32_t readXImage(const char *path, xi_header *header, void **
     return 1;
 }
 
-PLATEIO_API void uncompressImage(const xi_header *header, void **block) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, void **block) {
     if (header->compression != xarea::kDifferenceCoded) {
         return;
     }
@@ -75,7 +76,8 @@ PLATEIO_API void uncompressImage(const xi_header *header, void **block) {
     *block = pixels.release();
 }
 
-PLATEIO_API std::int32_t read_xi(const char *path, pixel_image *image, reduction_params *params) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi(const char *path, pixel_image *image,
+                                                       reduction_params *params) {
     xarea::Exposure exposure;
     if (!open_for_import(path, exposure)) {
         return 0;
@@ -107,7 +109,7 @@ PLATEIO_API std::int32_t read_xi(const char *path, pixel_image *image, reduction
     return 1;
 }
 
-PLATEIO_API std::int32_t read_xi_header(const char *path, image_info *info) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi_header(const char *path, image_info *info) {
     xarea::Exposure exposure;
     if (!host::path_fits(path)) {
         print_import_failure(path);

@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "common/bytes.hpp"
+#include "xarea/decode_kernel.hpp"
 
 namespace plateio::xarea {
 
@@ -24,41 +24,81 @@ std::span<const std::uint8_t> cut(std::span<const std::uint8_t> block, std::uint
                          static_cast<std::size_t>(std::min<std::uint64_t>(size, available)));
 }
 
-// The one scalar decoding loop; `store` decides what becomes of each decoded pixel.
-template <class Store>
-Taken decode_with(const CodedSections &sections, std::size_t pixel_count, Store &&store) noexcept {
-    const std::uint8_t *codes = sections.codes.data();
-    const std::size_t coded = std::min(pixel_count, sections.codes.size());
-    const std::size_t available16 = sections.values16.size() / 2;
-    const std::size_t available32 = sections.values32.size() / 4;
-    std::size_t next16 = 0;
-    std::size_t next32 = 0;
-    std::uint32_t running = 0; // unsigned: the sum wraps modulo 2^32
-    for (std::size_t i = 0; i < coded; ++i) {
-        const std::uint8_t code = codes[i];
-        if (code < 254) {
-            running += static_cast<std::uint32_t>(code) - 127u;
-        } else if (code == 254) {
-            if (next16 < available16) {
-                running += static_cast<std::uint32_t>(
-                    static_cast<std::int32_t>(load_le<std::int16_t>(sections.values16.data() + 2 * next16)));
-            }
-            ++next16;
-        } else {
-            if (next32 < available32) {
-                running += load_le<std::uint32_t>(sections.values32.data() + 4 * next32);
-            }
-            ++next32;
-        }
-        store(i, static_cast<std::int32_t>(running));
+DecodeCodesFn codes_function(DecodePath path) noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+    switch (path) {
+    case DecodePath::avx512:
+        return decode_codes_avx512;
+    case DecodePath::avx2:
+        return decode_codes_avx2;
+    case DecodePath::scalar:
+        break;
     }
-    for (std::size_t i = coded; i < pixel_count; ++i) {
-        store(i, static_cast<std::int32_t>(running));
+#else
+    (void)path;
+#endif
+    return decode_codes_scalar;
+}
+
+template <bool Mark>
+void fill_missing(std::int32_t *out, std::size_t begin, std::size_t end, DecodeState &state,
+                  std::int32_t threshold) noexcept {
+    for (std::size_t i = begin; i < end; ++i) {
+        store_pixel<Mark>(out, i, state.running, threshold, state);
     }
-    return {next16, next32};
 }
 
 } // namespace
+
+void decode_codes_scalar(const CodedSections &sections, std::int32_t *out, std::size_t count,
+                         DecodeState &state, const std::int32_t *threshold) noexcept {
+    if (threshold != nullptr) {
+        decode_scalar_range<true>(sections, out, 0, count, state, *threshold);
+    } else {
+        decode_scalar_range<false>(sections, out, 0, count, state, 0);
+    }
+}
+
+bool path_supported(DecodePath path) noexcept {
+    switch (path) {
+    case DecodePath::scalar:
+        return true;
+#if defined(__i386__) || defined(__x86_64__)
+    case DecodePath::avx2:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+               __builtin_cpu_supports("popcnt");
+    case DecodePath::avx512:
+        return __builtin_cpu_supports("avx512f") && path_supported(DecodePath::avx2);
+#else
+    default:
+        return false;
+#endif
+    }
+    return false;
+}
+
+DecodePath best_decode_path() noexcept {
+    for (DecodePath path : {DecodePath::avx512, DecodePath::avx2}) {
+        if (path_supported(path)) {
+            return path;
+        }
+    }
+    return DecodePath::scalar;
+}
+
+MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,
+                       std::size_t pixel_count, const std::int32_t *threshold) noexcept {
+    DecodeState state;
+    const std::size_t coded = std::min(pixel_count, sections.codes.size());
+    codes_function(path)(sections, out, coded, state, threshold);
+    // Pixels whose codes the block lacks repeat the last pixel: their difference is 0.
+    if (threshold != nullptr) {
+        fill_missing<true>(out, coded, pixel_count, state, *threshold);
+    } else {
+        fill_missing<false>(out, coded, pixel_count, state, 0);
+    }
+    return {Taken{state.next16, state.next32}, state.overflow};
+}
 
 CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_count,
                          std::int32_t delta16_count, std::int32_t delta32_count) noexcept {
@@ -74,18 +114,12 @@ CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_
 }
 
 Taken decode(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count) noexcept {
-    return decode_with(sections, pixel_count, [out](std::size_t i, std::int32_t pixel) { out[i] = pixel; });
+    return decode_on(best_decode_path(), sections, out, pixel_count, nullptr).taken;
 }
 
 MarkedDecode decode_marking(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count,
                             std::int32_t threshold) noexcept {
-    std::uint64_t overflow = 0;
-    const Taken taken = decode_with(sections, pixel_count, [&](std::size_t i, std::int32_t pixel) {
-        const bool over = pixel > threshold;
-        overflow += over ? 1 : 0;
-        out[i] = over ? PIXEL_OVERFLOW : pixel;
-    });
-    return {taken, overflow};
+    return decode_on(best_decode_path(), sections, out, pixel_count, &threshold);
 }
 
 Taken count_escapes(std::span<const std::uint8_t> codes) noexcept {

@@ -55,6 +55,17 @@ struct MarkedDecode {
 MarkedDecode decode_marking(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count,
                             std::int32_t threshold) noexcept;
 
+// The instruction-set paths of the decoder. All give the same pixels and counts; the fastest one the
+// processor runs is chosen at each call (the C library's CPU description, no state of our own).
+enum class DecodePath { scalar, avx2, avx512 };
+
+bool path_supported(DecodePath path) noexcept;
+DecodePath best_decode_path() noexcept;
+
+// decode (threshold null) or decode_marking on a given path, for tests and benchmarks.
+MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,
+                       std::size_t pixel_count, const std::int32_t *threshold) noexcept;
+
 // The values the codes call for, without decoding a pixel.
 Taken count_escapes(std::span<const std::uint8_t> codes) noexcept;
 
