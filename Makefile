@@ -1,6 +1,7 @@
 # The two commands of the README:
 #   make test   configure, build and run every test (build tree build/release)
-#   make demo   synthesise exposures and load them through the library and an example host
+#   make demo   synthesise exposures, describe, preview and convert them with the plateio tool, and
+#               load them through the example host
 # Others: make bench, make fuzz [FUZZ_SECONDS=60], make format, make clean.
 # CMAKE_ARGS passes extra cache settings, e.g. make test CMAKE_ARGS=-DPLATEIO_WERROR=ON.
 
@@ -25,11 +26,26 @@ build: configure
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
+# The demo: two synthetic exposures, described, previewed, converted, and read by the example host.
+TOOL := $(BUILD)/tools/plateio
+DEMO := build/demo
 demo: build
-	@rm -rf build/demo && mkdir -p build/demo
-	$(BUILD)/tools/plateio_demo_files build/demo/exposure.tra
-	$(BUILD)/examples/plateio_example_host build/demo/exposure.tra
-	@echo "demo files:" && ls -l build/demo
+	@rm -rf $(DEMO) && mkdir -p $(DEMO)
+	@echo "== synthesise a TRA exposure and a difference-coded X-Area exposure"
+	$(TOOL) synth --format tra --seed 1 --geometry 0=80 --geometry 2=0.5 --geometry 3=0.7107 \
+		--geometry 4=250 --geometry 5=1.5 -o $(DEMO)/powder.tra
+	$(TOOL) synth --format xarea --compressed --size 1000x1000 --seed 2 --geometry 0=80 --geometry 1=0.25 \
+		--geometry 2=0.5 --geometry 3=0.7107 --geometry 4=250 --geometry 5=1.5 --geometry 6=3 \
+		--geometry 7=1 --geometry 8=2 --setting 1 --scale-value 0.85 -o $(DEMO)/powder_xarea.xa
+	@echo "== describe them"
+	$(TOOL) info $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
+	@echo "== PNG previews and 32-bit TIFF conversions"
+	$(TOOL) preview --size 600 -o $(DEMO)/powder.png $(DEMO)/powder.tra
+	$(TOOL) preview --size 600 -o $(DEMO)/powder_xarea.png $(DEMO)/powder_xarea.xa
+	$(TOOL) convert -j 2 --to tiff -o $(DEMO) $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
+	@echo "== the example host: dlopen by name, its own sind, cosd and binning"
+	$(BUILD)/examples/plateio_example_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
+	@echo "== files written" && ls -l $(DEMO)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')

@@ -1,0 +1,29 @@
+// The two ways a command fails, and the exit status each one gives.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace plateio::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFile = 1;  // a file could not be read or written
+inline constexpr int kExitUsage = 2; // the command line is wrong
+
+// A command line that cannot be carried out as written. The message says what is wrong.
+class UsageError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A file that could not be read or written. The message names the file and the reason.
+class FileError : public std::runtime_error {
+  public:
+    FileError(const std::string &path, const std::string &reason)
+        : std::runtime_error(path + ": " + reason) {}
+};
+
+// The C library's text for an errno value ("No such file or directory"), safe on any thread.
+std::string errno_text(int error);
+
+} // namespace plateio::cli
