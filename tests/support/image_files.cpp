@@ -1,0 +1,109 @@
+#include "image_files.hpp"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <png.h>
+#include <regex>
+#include <stdexcept>
+#include <tiffio.h>
+
+namespace plateio::test {
+
+std::vector<std::uint8_t> read_bytes(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw std::runtime_error("cannot open " + path);
+    }
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TiffImage read_tiff(const std::string &path) {
+    const std::unique_ptr<TIFF, void (*)(TIFF *)> tiff(TIFFOpen(path.c_str(), "r"), TIFFClose);
+    if (!tiff) {
+        throw std::runtime_error("libtiff cannot open " + path);
+    }
+    TiffImage image;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &image.width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &image.height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &image.bits_per_sample);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &image.sample_format);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &image.samples_per_pixel);
+    TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &image.photometric);
+    image.directories = static_cast<std::uint32_t>(TIFFNumberOfDirectories(tiff.get()));
+    if (image.bits_per_sample == 32 && image.sample_format == SAMPLEFORMAT_INT &&
+        image.samples_per_pixel == 1 &&
+        static_cast<std::size_t>(TIFFScanlineSize(tiff.get())) == std::size_t{image.width} * 4) {
+        image.pixels.resize(std::size_t{image.width} * image.height);
+        for (std::uint32_t row = 0; row < image.height; ++row) {
+            if (TIFFReadScanline(tiff.get(), image.pixels.data() + std::size_t{row} * image.width, row) !=
+                1) {
+                throw std::runtime_error("libtiff cannot read row " + std::to_string(row) + " of " + path);
+            }
+        }
+    }
+    return image;
+}
+
+NpyArray read_npy(const std::string &path) {
+    const std::vector<std::uint8_t> bytes = read_bytes(path);
+    static const std::uint8_t kMagic[] = {0x93, 'N', 'U', 'M', 'P', 'Y', 1, 0};
+    if (bytes.size() < 10 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {
+        throw std::runtime_error(path + ": not a .npy file of format 1.0");
+    }
+    const std::size_t header_length = bytes[8] | (std::size_t{bytes[9]} << 8);
+    if (bytes.size() < 10 + header_length) {
+        throw std::runtime_error(path + ": header longer than the file");
+    }
+    const std::string header(bytes.begin() + 10,
+                             bytes.begin() + 10 + static_cast<std::ptrdiff_t>(header_length));
+    const std::regex dict(
+        R"(^\{'descr': '([^']*)', 'fortran_order': (True|False), 'shape': \(([0-9, ]*)\), \} *\n$)");
+    std::smatch match;
+    if (!std::regex_match(header, match, dict)) {
+        throw std::runtime_error(path + ": unexpected header " + header);
+    }
+    NpyArray array;
+    array.descr = match[1];
+    array.fortran_order = match[2] == "True";
+    const std::string dims = match[3];
+    const std::regex number("[0-9]+");
+    for (std::sregex_iterator it(dims.begin(), dims.end(), number), end; it != end; ++it) {
+        array.shape.push_back(std::stoul(it->str()));
+    }
+    array.data_offset = 10 + header_length;
+    if (array.descr != "<i4") {
+        return array;
+    }
+    const std::size_t count = (bytes.size() - array.data_offset) / 4;
+    array.values.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t *p = &bytes[array.data_offset + 4 * i];
+        array.values[i] = static_cast<std::int32_t>(
+            p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24));
+    }
+    if (array.data_offset + 4 * count != bytes.size()) {
+        throw std::runtime_error(path + ": data is not a whole number of int32 values");
+    }
+    return array;
+}
+
+PngImage read_png(const std::string &path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+        throw std::runtime_error("libpng cannot read " + path + ": " + image.message);
+    }
+    image.format = PNG_FORMAT_RGB;
+    PngImage out;
+    out.width = image.width;
+    out.height = image.height;
+    out.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) == 0) {
+        throw std::runtime_error("libpng cannot decode " + path + ": " + image.message);
+    }
+    return out;
+}
+
+} // namespace plateio::test

@@ -1,0 +1,36 @@
+// Exposures for the tool's tests, made by the tool itself (plateio synth) once per test program,
+// and the pixels the library loads from them, for comparison with what the tool writes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/subprocess.hpp"
+#include "support/temp_dir.hpp"
+
+namespace plateio::test {
+
+// Runs the plateio tool under test (its path comes from the build).
+RunResult plateio(const std::vector<std::string> &arguments, const RunOptions &options = {});
+
+struct LoadedImage {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::vector<std::int32_t> pixels;
+};
+
+// The pixels read_tra (TRA) or read_xi (X-Area) gives for a file, as a host gets them.
+LoadedImage library_pixels(const std::string &path, bool xarea);
+
+// A directory with three synthetic exposures, made once and shared by the tests.
+struct ToolFiles {
+    TempDir dir;
+    std::string tra;         // 1200 x 1200, seed 3, geometry 0 = 80, 3 = 0.7107, 4 = 250
+    std::string xarea;       // plain, 640 x 480, seed 4
+    std::string xarea_coded; // difference-coded, 320 x 200, seed 5, setting 7, threshold 500000
+};
+const ToolFiles &tool_files();
+
+} // namespace plateio::test
