@@ -189,11 +189,13 @@ PLATEIO_API int32_t convert_4_to_int(const void *bytes);
 
 /* Reads a TRA exposure into the host's array through an index map. The 1200 x 1200 grid is built as
  * by read_tra (65535 becomes PIXEL_OVERFLOW). When target->grid_mode is not 600 the grid is first
- * handed to binning(&grid, 2, &width, &height, 9999999), which may change it in place or replace it;
- * the block it leaves is the one copied and freed. Then grid pixel i (row-major at the size binning
- * left) is stored into target->cells[(*index_map)[i]] when that entry lies in 0 .. cell_count - 1,
- * later pixels overwriting earlier ones; every PIXEL_OVERFLOW stored is counted in overload_count.
- * aux_value is set to 0.0. The map must hold width * height entries.
+ * handed, once and after the file is closed, to binning(&grid, 2, &width, &height, 9999999), which
+ * may change it in place or replace it (freeing the old block is then binning's business); the
+ * block, width and height it leaves are the ones copied, and that block is the one freed. Then grid
+ * pixel i (row-major at the size binning left) is stored into target->cells[(*index_map)[i]] when
+ * that entry lies in 0 .. cell_count - 1, later pixels overwriting earlier ones; every
+ * PIXEL_OVERFLOW stored is counted in overload_count. A binning that leaves a width or height below
+ * 1, or no block, copies nothing. aux_value is set to 0.0. The map must hold width * height entries.
  * overload_count is set to 0 first, even when the call then fails. Returns 1; or 0 with
  * "# \033[0mERROR\033[0m READING <path>\n" when the file cannot be opened or is damaged, or memory
  * runs out, with nothing else in *target changed. */
@@ -246,13 +248,19 @@ PLATEIO_API int32_t read_xi_header(const char *path, image_info *info);
 /* ---------------------------------------------------------------------------------------------- */
 
 /* Applies the detector geometry correction to point[0] (x) and point[1] (y): rotation, radial shift
- * with twist, offsets, and the perspective stage of each coordinate. A point at the origin, or one
- * with an infinite or NaN coordinate, becomes (0, 0). Calls sind and cosd. */
+ * with twist, offsets, and the perspective stage of each coordinate. A shifted coordinate below
+ * 2^-1022 in magnitude (or NaN) gives 0, so a point at the origin, or one with an infinite or NaN
+ * coordinate, becomes (0, 0). Calls sind(rotation), cosd(rotation), then cosd(-tilt_x), sind(-tilt_x)
+ * only when x is not taken as 0, then cosd(tilt_y), sind(tilt_y) only when y is not. Reads both
+ * coordinates, then writes y, then x. Keeps no state; prints nothing. */
 PLATEIO_API void correct_cry(double *point, const geometry_params *params, double distance);
 
 /* Applies the inverse correction, stage by stage in reverse order. It is exact when distance_offset
  * is 0 and either radial_shift is 0 or the offsets and tilts are 0; otherwise a small residual is
- * intended. The origin gives two NaN values. Calls sind and cosd. */
+ * intended. An input coordinate below 1e-20 in magnitude is taken as 0 (only its offset remains).
+ * The origin gives two NaN values. Calls cosd(-tilt_x), sind(-tilt_x) unless x is taken as 0, then
+ * cosd(tilt_y), sind(tilt_y) unless y is, then sind(-rotation), cosd(-rotation). Reads both
+ * coordinates, then writes x, then y. Keeps no state; prints nothing. */
 PLATEIO_API void anti_correct(double *point, const geometry_params *params, double distance);
 
 /* ---------------------------------------------------------------------------------------------- */
@@ -263,10 +271,11 @@ PLATEIO_API void anti_correct(double *point, const geometry_params *params, doub
  * them (an executable linked with -rdynamic, or a library loaded earlier with RTLD_GLOBAL) has its
  * own called, and a host that supplies none (a ctypes program, say) gets the library's built-ins:
  *   sind, cosd: sine and cosine of an angle in degrees, reduced in degrees first so that multiples
- *               of 90 give exactly 0, 1 and -1.
+ *               of 90 give exactly 0, 1 and -1; accurate to an ulp or two for any finite angle.
  *   binning:    sums each factor x factor block into one pixel, in place, dividing *width and
  *               *height by factor (a ragged last row or column is dropped); a block holding a
- *               PIXEL_OVERFLOW pixel becomes PIXEL_OVERFLOW; a sum above limit is stored as limit.
+ *               PIXEL_OVERFLOW pixel becomes PIXEL_OVERFLOW; a sum (taken in 64 bits) above limit
+ *               is stored as limit. A factor below 1 does nothing.
  * The library never exports these names itself. */
 double sind(double degrees);
 double cosd(double degrees);
