@@ -5,8 +5,8 @@
 #include <iterator>
 #include <memory>
 #include <png.h>
-#include <regex>
 #include <stdexcept>
+#include <string_view>
 #include <tiffio.h>
 
 namespace plateio::test {
@@ -58,19 +58,46 @@ NpyArray read_npy(const std::string &path) {
     }
     const std::string header(bytes.begin() + 10,
                              bytes.begin() + 10 + static_cast<std::ptrdiff_t>(header_length));
-    const std::regex dict(
-        R"(^\{'descr': '([^']*)', 'fortran_order': (True|False), 'shape': \(([0-9, ]*)\), \} *\n$)");
-    std::smatch match;
-    if (!std::regex_match(header, match, dict)) {
-        throw std::runtime_error(path + ": unexpected header " + header);
-    }
+    // {'descr': '<i4', 'fortran_order': False, 'shape': (H, W), } then blanks and a line feed.
+    std::string_view rest = header;
+    const auto expect = [&](std::string_view text) {
+        if (!rest.starts_with(text)) {
+            throw std::runtime_error(path + ": unexpected header " + header);
+        }
+        rest.remove_prefix(text.size());
+    };
+    const auto until = [&](char stop) {
+        const std::size_t at = rest.find(stop);
+        if (at == std::string_view::npos) {
+            throw std::runtime_error(path + ": unexpected header " + header);
+        }
+        const std::string part(rest.substr(0, at));
+        rest.remove_prefix(at);
+        return part;
+    };
     NpyArray array;
-    array.descr = match[1];
-    array.fortran_order = match[2] == "True";
-    const std::string dims = match[3];
-    const std::regex number("[0-9]+");
-    for (std::sregex_iterator it(dims.begin(), dims.end(), number), end; it != end; ++it) {
-        array.shape.push_back(std::stoul(it->str()));
+    expect("{'descr': '");
+    array.descr = until('\'');
+    expect("', 'fortran_order': ");
+    array.fortran_order = rest.starts_with("True");
+    expect(array.fortran_order ? "True" : "False");
+    expect(", 'shape': (");
+    std::string dims = until(')');
+    for (std::size_t at = 0; at < dims.size();) {
+        const std::size_t comma = std::min(dims.find(',', at), dims.size());
+        array.shape.push_back(std::stoul(dims.substr(at, comma - at)));
+        at = comma + 1;
+        while (at < dims.size() && dims[at] == ' ') {
+            ++at;
+        }
+    }
+    expect("), }");
+    while (rest.starts_with(" ")) {
+        rest.remove_prefix(1);
+    }
+    expect("\n");
+    if (!rest.empty()) {
+        throw std::runtime_error(path + ": unexpected header " + header);
     }
     array.data_offset = 10 + header_length;
     if (array.descr != "<i4") {

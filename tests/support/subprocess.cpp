@@ -112,6 +112,9 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
             dup2(err_fd, STDERR_FILENO) < 0) {
             _exit(127);
         }
+        for (const auto &[name, value] : options.environment) {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }

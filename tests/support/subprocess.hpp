@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plateio::test {
@@ -15,6 +16,7 @@ struct RunResult {
 struct RunOptions {
     std::string input;         // standard input
     bool terminal_err = false; // standard error is a pseudo-terminal instead of a file
+    std::vector<std::pair<std::string, std::string>> environment; // variables set for the program
 };
 
 // Runs `program` with `arguments` and waits for it.
