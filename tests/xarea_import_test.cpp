@@ -43,7 +43,7 @@ std::vector<std::int32_t> sample_pixels(std::size_t count, unsigned seed) {
     std::mt19937 random(seed);
     std::vector<std::int32_t> pixels(count);
     for (auto &p : pixels) {
-        const unsigned kind = random() % 20;
+        const auto kind = random() % 20;
         p = kind == 0   ? static_cast<std::int32_t>(random())
             : kind == 1 ? 1000 + static_cast<std::int32_t>(random() % 3)
                         : 200 + static_cast<std::int32_t>(random() % 50);
