@@ -28,7 +28,7 @@ class TempDir {
 // Number of open file descriptors of this process.
 int open_descriptor_count();
 
-// Bytes of heap in use, as the C library counts them.
+// Bytes of heap in use, as the C library counts them, mapped blocks included.
 std::size_t heap_in_use();
 
 } // namespace plateio::test
