@@ -94,6 +94,14 @@ std::vector<Block> blocks() {
         c = static_cast<std::uint8_t>(random());
     }
     out.push_back(random_block("random bytes", noise, random));
+    // Dense escapes of both kinds: the vector paths expand side values in registers here, and fall
+    // back to patching near the end of each section.
+    std::vector<std::uint8_t> dense(5003);
+    for (auto &c : dense) {
+        const auto r = random() % 4;
+        c = r == 0 ? 254 : r == 1 ? 255 : static_cast<std::uint8_t>(random() % 254);
+    }
+    out.push_back(random_block("dense mixed escapes", dense, random));
     // Sections shorter than the codes ask (values past them add 0), and longer.
     out.push_back(random_block("16-bit section short", std::vector<std::uint8_t>(333, 254), random, -100, 0));
     out.push_back(random_block("32-bit section short", std::vector<std::uint8_t>(333, 255), random, 0, -200));
