@@ -54,9 +54,10 @@ ContainerRead fail(ContainerRead result, const char *message) noexcept {
     return result;
 }
 
-// True when `count` bytes from `offset` lie within a file of `size` bytes (-1: size not known).
+// True when `count` bytes from `offset` lie within a file of `size` bytes (-1: size not known). An
+// empty entry reads nothing, so it fits wherever it starts: a seek past the end does not fail.
 bool within_file(std::int64_t size, std::uint64_t offset, std::uint64_t count) noexcept {
-    return size < 0 || offset + count <= static_cast<std::uint64_t>(size);
+    return size < 0 || count == 0 || offset + count <= static_cast<std::uint64_t>(size);
 }
 
 } // namespace
