@@ -1,0 +1,286 @@
+"""Round trips: exposures written by the project's writers, read through the package, equal to what
+the C interface gives for the same files."""
+
+import math
+import struct
+
+import numpy as np
+import pytest
+
+import plateio
+from conftest import TRA_GEOMETRY, XAREA_GEOMETRY
+from support import nan_equal
+
+FILES = [
+    # name, format
+    ("tra", "tra"),
+    ("tra2", "tra"),
+    ("xarea_plain", "xarea"),
+    ("xarea_compressed", "xarea"),
+    ("xarea_wide", "xarea"),
+    ("xarea_small", "xarea"),
+    ("xarea_renamed", "xarea"),
+]
+
+
+@pytest.mark.parametrize("name,family", FILES)
+def test_open_gives_the_c_interfaces_pixels(exposures, plateio_tool, name, family):
+    path = exposures[name]
+    exposure = plateio.open(path)
+    reference = plateio_tool.pixels(path)
+    assert exposure.format == family
+    assert exposure.header["format"] == family
+    assert exposure.path == path
+    assert exposure.data.dtype == np.dtype(np.int32)
+    assert exposure.data.shape == reference.shape
+    np.testing.assert_array_equal(exposure.data, reference)
+
+
+@pytest.mark.parametrize("name,family", FILES)
+def test_header_is_the_c_interfaces_image_info(exposures, plateio_tool, name, family):
+    path = exposures[name]
+    header = plateio.read_header(path)
+    info = plateio_tool.info(path)["image_info"]
+    assert set(header) == {"format", "overload_count", "geometry", "setting", "overflow_threshold",
+                           "scale_value", "path"}
+    assert header["format"] == family
+    assert header["path"] == path == info["path"]
+    for key in ("overload_count", "setting", "overflow_threshold"):
+        assert header[key] == info[key], key
+        assert isinstance(header[key], int)
+    assert header["scale_value"] == info["scale_value"]
+    assert len(header["geometry"]) == 9
+    for index, (ours, theirs) in enumerate(zip(header["geometry"], info["geometry"])):
+        assert nan_equal(ours, math.nan if theirs is None else theirs), index
+    # open() describes the file the same way.
+    assert _same_header(plateio.open(path).header, header)
+
+
+def _same_header(a, b):
+    return a.keys() == b.keys() and all(
+        all(map(nan_equal, a[k], b[k])) if k == "geometry" else a[k] == b[k] for k in a)
+
+
+def test_tra_header_values(exposures):
+    header = plateio.read_header(exposures["tra"])
+    geometry = header["geometry"]
+    for index, value in TRA_GEOMETRY.items():
+        # TRA stores its values in single precision.
+        assert geometry[index] == struct.unpack("<f", struct.pack("<f", value))[0], index
+    assert geometry[1] == 0.0
+    assert all(math.isnan(v) for v in geometry[6:]), "TRA has no geometry[6] to [8]"
+    assert (header["overload_count"], header["setting"], header["overflow_threshold"],
+            header["scale_value"]) == (-1, -1, -1, -1.0)
+
+
+def test_xarea_header_values(exposures):
+    for name in ("xarea_plain", "xarea_compressed"):
+        header = plateio.read_header(exposures[name])
+        assert header["geometry"] == tuple(float(XAREA_GEOMETRY[i]) for i in range(9))
+        assert header["setting"] == 3
+        assert header["scale_value"] == 0.85
+        assert header["overflow_threshold"] == 1048575
+        data = plateio.open(exposures[name]).data
+        assert header["overload_count"] == np.count_nonzero(data == plateio.PIXEL_OVERFLOW) > 0
+
+
+def test_detect_format(exposures):
+    assert plateio.detect_format(exposures["tra"]) == "tra"
+    assert plateio.detect_format(exposures["xarea_plain"]) == "xarea"
+    assert plateio.detect_format(exposures["xarea_renamed"]) == "xarea"
+
+
+def test_paths_may_be_pathlike_or_bytes(exposures):
+    import os
+    import pathlib
+    reference = plateio.read_tra(exposures["tra"])
+    np.testing.assert_array_equal(plateio.open(pathlib.Path(exposures["tra"])).data, reference)
+    np.testing.assert_array_equal(plateio.read_tra(os.fsencode(exposures["tra"])), reference)
+
+
+def test_read_tra_marks_saturation_only_when_asked(exposures):
+    marked = plateio.read_tra(exposures["tra"])
+    kept = plateio.read_tra(exposures["tra"], mark_saturated=False)
+    assert marked.shape == kept.shape == (1200, 1200)
+    saturated = kept == 65535
+    assert saturated.any(), "the synthetic plate has saturated grains"
+    np.testing.assert_array_equal(marked == plateio.PIXEL_OVERFLOW, saturated)
+    np.testing.assert_array_equal(marked[~saturated], kept[~saturated])
+    # Outside the round plate there are no pixels: the corners are 0.
+    assert marked[0, 0] == marked[-1, -1] == 0
+
+
+def test_read_xi_image_and_params(exposures, plateio_tool):
+    path = exposures["xarea_plain"]
+    image, params = plateio.read_xi(path)
+    np.testing.assert_array_equal(image.data, plateio_tool.pixels(path))
+    assert (image.width, image.height, image.pixel_count) == (640, 480, 640 * 480)
+    assert image.data.shape == (480, 640)
+    assert image.overflow_threshold == 1048575
+    assert image.overflow_count == np.count_nonzero(image.data == plateio.PIXEL_OVERFLOW) > 0
+    assert image.scale_value == 0.85
+    assert (image.geometry0, image.geometry1) == (80.0, 0.25)
+    # geometry2 unset by default: taken from the file; the other five always are.
+    assert params == {"geometry2": 0.5, "geometry4": 250.0, "geometry0": 80.0, "geometry1": 0.25,
+                      "geometry3": 0.7107, "geometry5": 1.5}
+
+
+def test_read_xi_keeps_a_geometry2_of_the_callers(exposures):
+    mine = {"geometry2": 0.125, "geometry4": -1.0}
+    _, params = plateio.read_xi(exposures["xarea_plain"], mine)
+    assert params["geometry2"] == 0.125
+    assert params["geometry4"] == 250.0
+    assert mine == {"geometry2": 0.125, "geometry4": -1.0}, "the caller's dict is not changed"
+    _, params = plateio.read_xi(exposures["xarea_plain"], {"geometry2": plateio.UNSET})
+    assert params["geometry2"] == 0.5
+    _, params = plateio.read_xi(exposures["xarea_plain"], {"geometry2": math.nan})
+    assert params["geometry2"] == 0.5
+    with pytest.raises(ValueError, match="geometry9"):
+        plateio.read_xi(exposures["xarea_plain"], {"geometry9": 1.0})
+
+
+@pytest.mark.parametrize("name", ["xarea_plain", "xarea_compressed", "xarea_wide", "xarea_small"])
+def test_container_and_uncompress(exposures, name):
+    path = exposures[name]
+    header, block = plateio.read_container(path)
+    assert isinstance(header, bytes) and len(header) == 412
+    compression, width, height = struct.unpack_from("<3i", header, 16)
+    image, _ = plateio.read_xi(path)
+    assert (width, height) == (image.width, image.height)
+    assert struct.unpack_from("<d", header, 200)[0] == image.geometry0
+    assert struct.unpack_from("<i", header, 332)[0] == image.overflow_threshold
+    assert block.dtype == np.dtype(np.uint8) and block.ndim == 1
+    if compression == 1:
+        delta16, delta32 = struct.unpack_from("<2i", header, 348)
+        assert block.size == width * height + 2 * delta16 + 4 * delta32
+    else:
+        assert block.size == 4 * width * height
+        np.testing.assert_array_equal(block.view("<i4").reshape(height, width),
+                                      plateio.uncompress(header, block))
+    pixels = plateio.uncompress(header, block)
+    assert pixels.dtype == np.dtype(np.int32) and pixels.shape == (height, width)
+    # read_xi's image is these pixels with those above the threshold marked.
+    over = pixels > image.overflow_threshold
+    np.testing.assert_array_equal(image.data[~over], pixels[~over])
+    assert (image.data[over] == plateio.PIXEL_OVERFLOW).all()
+    assert over.sum() == image.overflow_count
+    # The block passed in is left as it was.
+    header2, block2 = plateio.read_container(path)
+    np.testing.assert_array_equal(block, block2)
+
+
+def test_plain_and_coded_files_hold_the_same_pixels(exposures):
+    plain = plateio.open(exposures["xarea_plain"]).data
+    coded = plateio.open(exposures["xarea_compressed"]).data
+    np.testing.assert_array_equal(plain, coded)
+
+
+def test_uncompress_takes_any_buffer(exposures):
+    header, block = plateio.read_container(exposures["xarea_compressed"])
+    expected = plateio.uncompress(header, block)
+    np.testing.assert_array_equal(plateio.uncompress(bytearray(header), bytes(block)), expected)
+    np.testing.assert_array_equal(plateio.uncompress(header, memoryview(block.tobytes())), expected)
+    with pytest.raises(ValueError, match="412"):
+        plateio.uncompress(header[:400], block)
+
+
+def test_uncompress_refuses_a_short_plain_block(exposures):
+    header, block = plateio.read_container(exposures["xarea_plain"])
+    with pytest.raises(ValueError, match="needs"):
+        plateio.uncompress(header, block[:-4])
+
+
+def test_uncompress_reports_a_damaged_code_and_decodes_it_all_the_same(exposures, capfd):
+    header, block = plateio.read_container(exposures["xarea_compressed"])
+    capfd.readouterr()
+    record = bytearray(header)
+    delta16, delta32 = struct.unpack_from("<2i", record, 348)
+    # One 32-bit value more than the codes call for: the sections stay where they are.
+    struct.pack_into("<i", record, 352, delta32 + 1)
+    pixels = plateio.uncompress(bytes(record), block)
+    out = capfd.readouterr().out
+    assert out == (f"{delta32} {delta32 + 1} {delta16} {delta16}\n"
+                   " uncompressImage(): corrupt imagedata ")
+    np.testing.assert_array_equal(pixels, plateio.uncompress(header, block))
+
+
+def test_convert_8_to_double_decodes_the_tra_header(exposures):
+    with open(exposures["tra"], "rb") as f:
+        head = f.read(336)
+    geometry = plateio.read_header(exposures["tra"])["geometry"]
+    for offset, index in ((116, 4), (140, 2), (178, 0), (186, 3)):
+        assert plateio.convert_8_to_double(head[offset:offset + 8]) == geometry[index], offset
+    # The halves are swapped, the IEEE single read and multiplied by 0.25.
+    assert plateio.convert_8_to_double(bytes([0x80, 0x40, 0, 0, 0, 0, 0, 0])) == 1.0
+    assert plateio.convert_8_to_double(np.frombuffer(bytes([0x20, 0xC1, 0, 0, 9, 9, 9, 9]),
+                                                     dtype=np.uint8)) == -2.5
+    with pytest.raises(ValueError, match="8 bytes"):
+        plateio.convert_8_to_double(b"\x80\x40\0\0")
+    with pytest.raises(TypeError):
+        plateio.convert_8_to_double(8)
+
+
+def test_convert_4_to_int_and_its_trace(capfd):
+    capfd.readouterr()
+    assert plateio.convert_4_to_int(bytes([0x01, 0x02, 0x03, 0xF4])) == \
+        struct.unpack("<i", bytes([0x03, 0xF4, 0x01, 0x02]))[0]
+    assert capfd.readouterr().out == " 1 2 3 f4"
+    # b0 b1 b2 b3 are the integer whose little-endian bytes are b2 b3 b0 b1.
+    assert plateio.convert_4_to_int(bytes([0, 0, 0xFF, 0xFF])) == 0xFFFF
+    assert plateio.convert_4_to_int(bytes([0xFE, 0xFF, 0xFF, 0xFF])) == -65537
+    assert capfd.readouterr().out == " 0 0 ff ff fe ff ff ff"
+
+
+# ---- read_az_tra --------------------------------------------------------------------------------
+
+def test_read_az_tra_through_the_identity_map(exposures):
+    grid = plateio.read_tra(exposures["tra"])
+    cells = np.full(1200 * 1200, -7, dtype=np.int32)
+    count = plateio.read_az_tra(exposures["tra"], np.arange(1200 * 1200, dtype=np.int32), cells)
+    np.testing.assert_array_equal(cells.reshape(1200, 1200), grid)
+    assert count == np.count_nonzero(grid == plateio.PIXEL_OVERFLOW) > 0
+
+
+def test_read_az_tra_maps_and_skips(exposures):
+    grid = plateio.read_tra(exposures["tra"]).ravel()
+    n = grid.size
+    # Reversed order, every third entry pointing outside the cells (skipped), int64 map accepted.
+    index_map = np.arange(n - 1, -1, -1, dtype=np.int64)
+    index_map[::3] = n + 5
+    cells = np.full(n, -7, dtype=np.int32)
+    count = plateio.read_az_tra(exposures["tra"], index_map, cells)
+    kept = index_map != n + 5
+    expected = np.full(n, -7, dtype=np.int32)
+    expected[index_map[kept]] = grid[kept]
+    np.testing.assert_array_equal(cells, expected)
+    assert count == np.count_nonzero(grid[kept] == plateio.PIXEL_OVERFLOW)
+
+
+def test_read_az_tra_later_pixels_overwrite_earlier(exposures):
+    grid = plateio.read_tra(exposures["tra"]).ravel()
+    cells = np.zeros(4, dtype=np.int32)
+    index_map = np.arange(grid.size, dtype=np.int32) % 4
+    plateio.read_az_tra(exposures["tra"], index_map, cells)
+    np.testing.assert_array_equal(cells, grid[-4:])
+
+
+def test_read_az_tra_binned(exposures):
+    grid = plateio.read_tra(exposures["tra"]).astype(np.int64)
+    blocks = grid.reshape(600, 2, 600, 2)
+    binned = np.minimum(blocks.sum(axis=(1, 3)), 9999999)
+    binned[(blocks == plateio.PIXEL_OVERFLOW).any(axis=(1, 3))] = plateio.PIXEL_OVERFLOW
+    cells = np.zeros(600 * 600, dtype=np.int32)
+    count = plateio.read_az_tra(exposures["tra"], np.arange(600 * 600), cells, grid_mode=300)
+    np.testing.assert_array_equal(cells.reshape(600, 600), binned)
+    assert count == np.count_nonzero(binned == plateio.PIXEL_OVERFLOW)
+    with pytest.raises(ValueError, match="360000"):
+        plateio.read_az_tra(exposures["tra"], np.arange(1000), cells, grid_mode=300)
+
+
+def test_read_az_tra_wants_a_writable_int32_target(exposures):
+    index_map = np.arange(1200 * 1200)
+    for cells in (np.zeros(10, dtype=np.int64), [0] * 10, np.zeros((10, 2), dtype=np.int32)[:, 0]):
+        with pytest.raises(TypeError, match="cells"):
+            plateio.read_az_tra(exposures["tra"], index_map, cells)
+    with pytest.raises(ValueError, match="1440000"):
+        plateio.read_az_tra(exposures["tra"], index_map[:-1], np.zeros(10, dtype=np.int32))
