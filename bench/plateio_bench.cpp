@@ -403,6 +403,8 @@ void register_all(std::vector<Row> &rows) {
     const std::string coded2048 = c.coded.at("exposure2048").path;
     reg("baseline/fread/exposure2048.xa", m2048, "",
         [coded2048](benchmark::State &s) { baseline_fread(s, coded2048); });
+    const std::string tra = c.tra_full;
+    reg("baseline/fread/full-span.tra", m1200, "", [tra](benchmark::State &s) { baseline_fread(s, tra); });
 
     const DecodePath vector_path = plateio::xarea::best_decode_path();
     reg("decoder/vector/exposure2048", m2048, "<= 0.9",

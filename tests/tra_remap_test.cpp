@@ -282,10 +282,11 @@ rlim_t address_space_in_use() {
 }
 
 // Caps the address space a little above what is in use, so that the 5.8 MB grid cannot be had, and
-// reads: the call must fail cleanly, with the count reset and nothing else changed. Runs in a child.
+// reads a binned exposure (the full grid needs none: it scatters row by row): the call must fail
+// cleanly, with the count reset and nothing else changed. Runs in a child.
 bool refused_without_memory(const std::string &path, std::vector<std::int32_t> &cells,
                             std::vector<std::int32_t> &map) {
-    remap_target target = target_for(cells, 600);
+    remap_target target = target_for(cells, 1200);
     std::int32_t *map_pointer = map.data();
     const rlim_t cap = address_space_in_use() + (rlim_t{1} << 20);
     const rlimit limit{cap, cap};

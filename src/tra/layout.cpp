@@ -6,7 +6,6 @@
 #include "common/file.hpp"
 #include "common/memory.hpp"
 #include "plateio.h"
-#include "tra/widen.hpp"
 
 namespace plateio::tra {
 
@@ -14,7 +13,7 @@ namespace {
 
 // The stream is read in chunks of this many bytes and widened straight into the grid, so the
 // scratch stays in cache however large the exposure; a whole-stream buffer would be 2.9 MB.
-constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
 
 // Hands out the pixel stream a span at a time, refilling its chunk from the file as it goes and
 // never reading past the stream's last value.
@@ -77,14 +76,18 @@ std::optional<RowSpans> expand_row_table(std::span<const std::uint8_t, kRowTable
     return spans;
 }
 
-GridStatus read_grid(std::FILE *file, std::int32_t *grid, Saturation saturation) noexcept {
+std::optional<RowSpans> read_row_spans(std::FILE *file) noexcept {
     // The header is skipped by reading it with the row table: no seek, so pipes work.
     std::array<std::uint8_t, kStreamOffset> head;
     if (!read_exact(file, head.data(), head.size())) {
-        return GridStatus::damaged;
+        return std::nullopt;
     }
-    const auto spans = expand_row_table(
+    return expand_row_table(
         std::span<const std::uint8_t, kRowTableBytes>(head.data() + kHeaderBytes, kRowTableBytes));
+}
+
+GridStatus read_grid(std::FILE *file, std::int32_t *grid, Saturation saturation) noexcept {
+    const auto spans = read_row_spans(file);
     if (!spans) {
         return GridStatus::damaged;
     }
@@ -92,17 +95,26 @@ GridStatus read_grid(std::FILE *file, std::int32_t *grid, Saturation saturation)
     if (!stream.has_scratch()) {
         return GridStatus::no_memory;
     }
-    for (std::size_t row = 0; row < kGridPixels / kGridSize; ++row) {
-        std::int32_t *out = grid + row * kGridSize;
-        const std::size_t half = spans->half_width[row];
-        const std::size_t first = kCentre - half;
-        std::fill(out, out + first, 0);
-        if (!stream.take(out + first, 2 * half, saturation)) {
-            return GridStatus::damaged;
-        }
-        std::fill(out + first + 2 * half, out + kGridSize, 0);
+    struct GridRows {
+        std::int32_t *grid;
+        std::int32_t *row(std::size_t r) const noexcept { return grid + r * kGridSize; }
+        void done(std::size_t, const std::int32_t *) const noexcept {}
+    } rows{grid};
+    return place_rows(*spans, stream, saturation, rows);
+}
+
+GridStatus read_stream(std::FILE *file, Stream &stream) noexcept {
+    const auto spans = read_row_spans(file);
+    if (!spans) {
+        return GridStatus::damaged;
     }
-    return GridStatus::ok;
+    stream.spans = *spans;
+    stream.bytes = malloc_array<std::uint8_t>(2 * spans->stream_count);
+    if (!stream.bytes) {
+        return GridStatus::no_memory;
+    }
+    return read_exact(file, stream.bytes.get(), 2 * spans->stream_count) ? GridStatus::ok
+                                                                         : GridStatus::damaged;
 }
 
 } // namespace plateio::tra

@@ -21,19 +21,13 @@ void print_import_failure(const char *path) noexcept {
     std::printf("# \x1b[31;1mERROR\x1b[0m READING %s\n", path);
 }
 
-// Opens and checks an exposure, printing the import's message where the container reader has not
-// printed its own. False when the caller must return 0.
-bool open_for_import(const char *path, xarea::Exposure &exposure) noexcept {
-    switch (xarea::open_exposure(path, exposure)) {
-    case xarea::OpenStatus::ok:
-        return true;
-    case xarea::OpenStatus::refused:
+// False when the caller must return 0, after printing the import's message where the container
+// reader has not printed its own.
+bool imported(xarea::ImportStatus status, const char *path) noexcept {
+    if (status == xarea::ImportStatus::refused) {
         print_import_failure(path);
-        return false;
-    case xarea::OpenStatus::container_failed:
-        break;
     }
-    return false;
+    return status == xarea::ImportStatus::ok;
 }
 
 } // namespace
@@ -57,7 +51,7 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
         return;
     }
     const auto pixel_count = image_elements(header->width, header->height, sizeof(std::int32_t));
-    auto pixels = pixel_count ? malloc_array<std::int32_t>(*pixel_count) : nullptr;
+    auto pixels = pixel_count ? malloc_image<std::int32_t>(*pixel_count) : nullptr;
     if (!pixels) {
         std::fputs(" uncompressImage(): no memory", stdout);
         return;
@@ -79,12 +73,9 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi(const char *path, pixel_image *image,
                                                        reduction_params *params) {
     xarea::Exposure exposure;
-    if (!open_for_import(path, exposure)) {
-        return 0;
-    }
-    auto marked = xarea::load_marked_pixels(exposure);
-    if (!marked) {
-        print_import_failure(path);
+    xarea::MarkedPixels marked;
+    if (!imported(xarea::open_exposure(path, exposure), path) ||
+        !imported(xarea::load_marked_pixels(exposure, marked), path)) {
         return 0;
     }
     const xi_header &header = exposure.header;
@@ -101,11 +92,11 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi(const char *path, pixel_i
     params->geometry5 = header.geometry5;
     image->geometry1 = header.geometry1;
     image->geometry0 = header.geometry0;
-    image->pixels = marked->pixels.release();
+    image->pixels = marked.pixels.release();
     image->pixel_count = static_cast<std::int32_t>(exposure.pixel_count);
     image->overflow_threshold = header.overflow_threshold;
     image->scale_value = header.scale_value;
-    image->overflow_count = static_cast<std::int32_t>(marked->overflow_count);
+    image->overflow_count = static_cast<std::int32_t>(marked.overflow_count);
     return 1;
 }
 
@@ -115,10 +106,10 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi_header(const char *path, 
         print_import_failure(path);
         return 0;
     }
-    if (!open_for_import(path, exposure)) {
+    if (!imported(xarea::open_exposure(path, exposure), path) ||
+        !imported(xarea::check_pixel_entry(exposure), path)) {
         return 0;
     }
-    xarea::report_counts(exposure);
     const xi_header &header = exposure.header;
     host::store_path(*info, path);
     info->geometry[0] = header.geometry0;

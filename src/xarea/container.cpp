@@ -44,13 +44,10 @@ std::optional<Entry> find_entry(const std::uint8_t *table, std::size_t count,
     return std::nullopt;
 }
 
-// Every failure after the open prints its message, then "ERROR" on the same console line.
-ContainerRead fail(ContainerRead result, const char *message) noexcept {
-    std::fputs(message, stdout);
-    std::fputs("ERROR\n", stdout);
+OpenContainer fail(OpenContainer result, const char *message) noexcept {
+    print_container_failure(message);
     result.ok = false;
-    result.block.reset();
-    result.length = 0;
+    result.file.reset();
     return result;
 }
 
@@ -62,14 +59,16 @@ bool within_file(std::int64_t size, std::uint64_t offset, std::uint64_t count) n
 
 } // namespace
 
-ContainerRead read_container(const char *path, xi_header &header) noexcept {
-    ContainerRead result;
-    const File file = open_file(path, "rb");
+OpenContainer open_container(const char *path, xi_header &header) noexcept {
+    OpenContainer result;
+    result.file = open_file(path, "rb");
+    const File &file = result.file;
     if (!file) {
         std::fputs(" readXImage(): unable to open file ", stdout);
         return result;
     }
     const std::int64_t file_size = regular_file_size(file.get());
+    result.size_known = file_size >= 0;
 
     std::array<std::uint8_t, kFileHeaderBytes> file_header;
     if (!read_exact(file.get(), file_header.data(), file_header.size()) ||
@@ -131,20 +130,57 @@ ContainerRead read_container(const char *path, xi_header &header) noexcept {
     if (!within_file(file_size, static_cast<std::uint64_t>(pixel_entry->offset), length)) {
         return fail(std::move(result), " readXImage(): corrupt file ");
     }
-    result.block = malloc_array<std::uint8_t>(length);
-    if (!result.block) {
-        return fail(std::move(result), " readXImage(): no memory ");
+    result.pixel_offset = pixel_entry->offset;
+    result.pixel_length = length;
+    result.ok = true;
+    return result;
+}
+
+void print_container_failure(const char *message) noexcept {
+    // Every failure after the open prints its message, then "ERROR" on the same console line.
+    std::fputs(message, stdout);
+    std::fputs("ERROR\n", stdout);
+}
+
+bool seek_pixel_entry(OpenContainer &container) noexcept {
+    if (std::fseek(container.file.get(), container.pixel_offset, SEEK_SET) != 0) {
+        print_container_failure(" readXImage(): bad seek for image data ");
+        return false;
     }
-    if (std::fseek(file.get(), pixel_entry->offset, SEEK_SET) != 0) {
-        return fail(std::move(result), " readXImage(): bad seek for image data ");
+    return true;
+}
+
+bool read_pixel_entry(OpenContainer &container, void *into, std::size_t count) noexcept {
+    if (!seek_pixel_entry(container)) {
+        return false;
     }
-    if (!read_exact(file.get(), result.block.get(), length)) {
-        return fail(std::move(result), " readXImage(): corrupt file ");
+    if (!read_exact(container.file.get(), into, std::min(count, container.pixel_length))) {
+        print_container_failure(" readXImage(): corrupt file ");
+        return false;
+    }
+    return true;
+}
+
+ContainerRead read_container(const char *path, xi_header &header) noexcept {
+    ContainerRead result;
+    OpenContainer container = open_container(path, header);
+    result.reached_pixel_entry = container.reached_pixel_entry;
+    if (!container.ok) {
+        return result;
+    }
+    auto block = malloc_array<std::uint8_t>(container.pixel_length);
+    if (!block) {
+        print_container_failure(" readXImage(): no memory ");
+        return result;
+    }
+    if (!read_pixel_entry(container, block.get(), container.pixel_length)) {
+        return result;
     }
     // Whatever the allocator added behind the entry's bytes is zeroed, so that a decoder bounded by
     // the block's allocated size never sees bytes that were not written.
-    clear_allocation_slack(result.block.get(), length);
-    result.length = length;
+    clear_allocation_slack(block.get(), container.pixel_length);
+    result.block = std::move(block);
+    result.length = container.pixel_length;
     result.ok = true;
     return result;
 }

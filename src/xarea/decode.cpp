@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "common/cpu.hpp"
 #include "xarea/decode_kernel.hpp"
 
 namespace plateio::xarea {
@@ -63,16 +64,10 @@ bool path_supported(DecodePath path) noexcept {
     switch (path) {
     case DecodePath::scalar:
         return true;
-#if defined(__i386__) || defined(__x86_64__)
     case DecodePath::avx2:
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-               __builtin_cpu_supports("popcnt");
+        return cpu_has_avx2();
     case DecodePath::avx512:
-        return __builtin_cpu_supports("avx512f") && path_supported(DecodePath::avx2);
-#else
-    default:
-        return false;
-#endif
+        return cpu_has_avx512();
     }
     return false;
 }
@@ -109,8 +104,13 @@ CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_
     layout.sections.codes = cut(block, 0, codes_bytes);
     layout.sections.values16 = cut(block, codes_bytes, bytes16);
     layout.sections.values32 = cut(block, codes_bytes + bytes16, bytes32);
-    layout.complete = codes_bytes + bytes16 + bytes32 <= block.size();
+    layout.complete = coded_block_bytes(pixel_count, delta16_count, delta32_count) <= block.size();
     return layout;
+}
+
+std::uint64_t coded_block_bytes(std::size_t pixel_count, std::int32_t delta16_count,
+                                std::int32_t delta32_count) noexcept {
+    return std::uint64_t{pixel_count} + section_bytes(delta16_count, 2) + section_bytes(delta32_count, 4);
 }
 
 Taken decode(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count) noexcept {
@@ -122,13 +122,55 @@ MarkedDecode decode_marking(const CodedSections &sections, std::int32_t *out, st
     return decode_on(best_decode_path(), sections, out, pixel_count, &threshold);
 }
 
-Taken count_escapes(std::span<const std::uint8_t> codes) noexcept {
+std::uint64_t mark_in_place_scalar(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept {
+    std::uint64_t overflow = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t pixel = pixels[i];
+        const bool over = pixel > threshold;
+        overflow += over ? 1 : 0;
+        pixels[i] = over ? PIXEL_OVERFLOW : pixel;
+    }
+    return overflow;
+}
+
+std::uint64_t mark_in_place(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+    if (path_supported(DecodePath::avx2)) {
+        return mark_in_place_avx2(pixels, count, threshold);
+    }
+#endif
+    return mark_in_place_scalar(pixels, count, threshold);
+}
+
+Taken count_escapes_scalar(std::span<const std::uint8_t> codes) noexcept {
+    // Eight codes at a time: a byte of x ^ pattern is zero exactly where the code equals the
+    // pattern's byte, and the classic zero-byte test sets the top bit of each such byte.
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+    const auto matches = [](std::uint64_t x) noexcept {
+        const std::uint64_t t = ~(((x & kLow7) + kLow7) | x | kLow7);
+        return static_cast<std::uint64_t>(__builtin_popcountll(t));
+    };
     Taken taken;
-    for (const std::uint8_t code : codes) {
-        taken.values16 += code == 254 ? 1 : 0;
-        taken.values32 += code == 255 ? 1 : 0;
+    std::size_t i = 0;
+    for (; i + 8 <= codes.size(); i += 8) {
+        const auto word = load_le<std::uint64_t>(codes.data() + i);
+        taken.values16 += matches(word ^ 0xfefefefefefefefeull);
+        taken.values32 += matches(word ^ 0xffffffffffffffffull);
+    }
+    for (; i < codes.size(); ++i) {
+        taken.values16 += codes[i] == 254 ? 1 : 0;
+        taken.values32 += codes[i] == 255 ? 1 : 0;
     }
     return taken;
+}
+
+Taken count_escapes(std::span<const std::uint8_t> codes) noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+    if (path_supported(DecodePath::avx2)) {
+        return count_escapes_avx2(codes);
+    }
+#endif
+    return count_escapes_scalar(codes);
 }
 
 bool counts_disagree(const Taken &taken, const xi_header &header) noexcept {

@@ -35,6 +35,10 @@ struct CodedLayout {
 CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_count,
                          std::int32_t delta16_count, std::int32_t delta32_count) noexcept;
 
+// The bytes of a complete coded block: codes, 16-bit values and 32-bit values.
+std::uint64_t coded_block_bytes(std::size_t pixel_count, std::int32_t delta16_count,
+                                std::int32_t delta32_count) noexcept;
+
 // How many 16-bit and 32-bit values the codes called for. A code that calls for a value past the end
 // of its section adds 0 but is still counted, so a mismatch shows what the codes asked for.
 struct Taken {
@@ -65,6 +69,9 @@ DecodePath best_decode_path() noexcept;
 // decode (threshold null) or decode_marking on a given path, for tests and benchmarks.
 MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,
                        std::size_t pixel_count, const std::int32_t *threshold) noexcept;
+
+// Marks plain pixels in place: each above `threshold` becomes PIXEL_OVERFLOW. Returns how many.
+std::uint64_t mark_in_place(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept;
 
 // The values the codes call for, without decoding a pixel.
 Taken count_escapes(std::span<const std::uint8_t> codes) noexcept;

@@ -143,6 +143,41 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
 
 } // namespace
 
+PLATEIO_AVX2 std::uint64_t mark_in_place_avx2(std::int32_t *pixels, std::size_t count,
+                                              std::int32_t threshold) noexcept {
+    const __m256i limit = _mm256_set1_epi32(threshold);
+    const __m256i overflow_mark = _mm256_set1_epi32(PIXEL_OVERFLOW);
+    std::uint64_t overflow = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        auto *at = reinterpret_cast<__m256i *>(pixels + i);
+        const __m256i values = _mm256_loadu_si256(at);
+        const __m256i over = _mm256_cmpgt_epi32(values, limit);
+        overflow += static_cast<unsigned>(
+            __builtin_popcount(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(over)))));
+        _mm256_storeu_si256(at, _mm256_blendv_epi8(values, overflow_mark, over));
+    }
+    return overflow + mark_in_place_scalar(pixels + i, count - i, threshold);
+}
+
+PLATEIO_AVX2 Taken count_escapes_avx2(std::span<const std::uint8_t> codes) noexcept {
+    const __m256i code16 = _mm256_set1_epi8(static_cast<char>(254));
+    const __m256i code32 = _mm256_set1_epi8(static_cast<char>(255));
+    Taken taken;
+    std::size_t i = 0;
+    for (; i + 32 <= codes.size(); i += 32) {
+        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(codes.data() + i));
+        taken.values16 += static_cast<unsigned>(__builtin_popcount(
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, code16)))));
+        taken.values32 += static_cast<unsigned>(__builtin_popcount(
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, code32)))));
+    }
+    const Taken tail = count_escapes_scalar(codes.subspan(i));
+    taken.values16 += tail.values16;
+    taken.values32 += tail.values32;
+    return taken;
+}
+
 PLATEIO_AVX2 void decode_codes_avx2(const CodedSections &sections, std::int32_t *out, std::size_t count,
                                     DecodeState &state, const std::int32_t *threshold) noexcept {
     if (threshold != nullptr) {

@@ -68,6 +68,19 @@ inline void decode_scalar_range(const CodedSections &sections, std::int32_t *out
 using DecodeCodesFn = void (*)(const CodedSections &, std::int32_t *, std::size_t, DecodeState &,
                                const std::int32_t *);
 
+// Thresholding plain pixels in place, per path: each pixel above `threshold` becomes PIXEL_OVERFLOW;
+// returns how many did.
+std::uint64_t mark_in_place_scalar(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept;
+#if defined(__i386__) || defined(__x86_64__)
+std::uint64_t mark_in_place_avx2(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept;
+#endif
+
+// Counting the escape codes of a stretch, per path, for a description that needs no pixels.
+Taken count_escapes_scalar(std::span<const std::uint8_t> codes) noexcept;
+#if defined(__i386__) || defined(__x86_64__)
+Taken count_escapes_avx2(std::span<const std::uint8_t> codes) noexcept;
+#endif
+
 void decode_codes_scalar(const CodedSections &sections, std::int32_t *out, std::size_t count,
                          DecodeState &state, const std::int32_t *threshold) noexcept;
 #if defined(__i386__) || defined(__x86_64__)

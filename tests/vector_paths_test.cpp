@@ -1,0 +1,143 @@
+// The vector paths besides the decoder give exactly what their portable loops give: widening TRA
+// values, scattering through an index map, thresholding plain pixels, counting escape codes.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <random>
+
+#include "common/cpu.hpp"
+#include "plateio.h"
+#include "tra/scatter.hpp"
+#include "tra/widen.hpp"
+#include "xarea/decode.hpp"
+#include "xarea/decode_kernel.hpp"
+
+namespace plateio::test {
+namespace {
+
+class VectorPaths : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!cpu_has_avx2()) {
+            GTEST_SKIP() << "this processor runs only the portable paths";
+        }
+    }
+    std::mt19937 random{17};
+};
+
+TEST_F(VectorPaths, WideningMatchesAtEveryLengthAndAlignment) {
+    std::vector<std::uint8_t> stream(2 * 200 + 1);
+    for (auto &b : stream) {
+        b = static_cast<std::uint8_t>(random() % 4 == 0 ? 0xff : random()); // many 65535 marks
+    }
+    for (const tra::Saturation saturation : {tra::Saturation::keep, tra::Saturation::mark}) {
+        for (std::size_t offset : {0u, 1u}) {
+            for (std::size_t count = 0; count <= 200; ++count) {
+                SCOPED_TRACE(std::to_string(count) + " values at offset " + std::to_string(offset));
+                std::vector<std::int32_t> expected(count + 1, -7);
+                std::vector<std::int32_t> actual(count + 1, -7);
+                tra::widen_span_scalar(stream.data() + offset, expected.data(), count, saturation);
+                tra::widen_span_avx2(stream.data() + offset, actual.data(), count, saturation);
+                ASSERT_EQ(actual, expected);
+            }
+        }
+    }
+}
+
+TEST_F(VectorPaths, ScatterMatchesForEveryKindOfMap) {
+    constexpr std::size_t kPixels = 1000;
+    std::vector<std::int32_t> grid(kPixels);
+    for (auto &p : grid) {
+        p = random() % 5 == 0 ? PIXEL_OVERFLOW : static_cast<std::int32_t>(random() % 70000);
+    }
+    struct Map {
+        const char *name;
+        std::vector<std::int32_t> entries;
+        std::int32_t cell_count;
+    };
+    std::vector<Map> maps;
+    std::vector<std::int32_t> identity(kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        identity[i] = static_cast<std::int32_t>(i);
+    }
+    maps.push_back({"identity", identity, static_cast<std::int32_t>(kPixels)});
+    maps.push_back({"identity into too few cells", identity, 503});
+    maps.push_back({"identity into no cells", identity, 0});
+    maps.push_back({"identity, negative count", identity, -5});
+    std::vector<std::int32_t> shifted(kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        shifted[i] =
+            static_cast<std::int32_t>(i) - 3 + static_cast<std::int32_t>(i / 100) * 7; // runs with gaps
+    }
+    maps.push_back({"runs with jumps and negatives", shifted, 1100});
+    std::vector<std::int32_t> near_max(kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        near_max[i] = INT_MAX - 8 + static_cast<std::int32_t>(i % 16); // a run that would wrap
+    }
+    maps.push_back({"runs at the top of the int range", near_max, INT_MAX});
+    std::vector<std::int32_t> many_to_one(kPixels);
+    for (std::size_t i = 0; i < kPixels; ++i) {
+        many_to_one[i] = static_cast<std::int32_t>(i / 10); // later pixels overwrite earlier ones
+    }
+    maps.push_back({"many pixels to one cell", many_to_one, 100});
+    std::vector<std::int32_t> scattered(kPixels);
+    for (auto &e : scattered) {
+        e = static_cast<std::int32_t>(random() % 1300) - 100;
+    }
+    maps.push_back({"random", scattered, 1000});
+
+    for (const Map &map : maps) {
+        for (std::size_t count : {kPixels, std::size_t{7}, std::size_t{8}, std::size_t{999}}) {
+            SCOPED_TRACE(std::string(map.name) + ", " + std::to_string(count) + " pixels");
+            const auto cells_size = static_cast<std::size_t>(std::max(map.cell_count, 0)) + 8;
+            if (cells_size > 100000) {
+                // Entries near INT_MAX: only the count of stored pixels can be compared (none fit).
+                std::vector<std::int32_t> none(8, -1);
+                EXPECT_EQ(tra::scatter_pixels_avx2(grid.data(), map.entries.data(), count, none.data(), 0),
+                          tra::scatter_pixels_scalar(grid.data(), map.entries.data(), count, none.data(), 0));
+                continue;
+            }
+            std::vector<std::int32_t> expected(cells_size, -1);
+            std::vector<std::int32_t> actual(cells_size, -1);
+            const auto cell_count = static_cast<std::uint32_t>(std::max(map.cell_count, 0));
+            const auto expected_overflow = tra::scatter_pixels_scalar(grid.data(), map.entries.data(), count,
+                                                                      expected.data(), cell_count);
+            const auto actual_overflow =
+                tra::scatter_pixels_avx2(grid.data(), map.entries.data(), count, actual.data(), cell_count);
+            EXPECT_EQ(actual, expected);
+            EXPECT_EQ(actual_overflow, expected_overflow);
+        }
+    }
+}
+
+TEST_F(VectorPaths, ThresholdAndEscapeCountsMatch) {
+    for (std::size_t count : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 1000u}) {
+        std::vector<std::int32_t> pixels(count);
+        std::vector<std::uint8_t> codes(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            pixels[i] = static_cast<std::int32_t>(random());
+            codes[i] = static_cast<std::uint8_t>(random() % 3 == 0 ? 254 + random() % 2 : random());
+        }
+        for (std::int32_t threshold : {INT_MIN, -1, 0, 1 << 30, INT_MAX}) {
+            SCOPED_TRACE(std::to_string(count) + " pixels, threshold " + std::to_string(threshold));
+            std::vector<std::int32_t> expected = pixels;
+            std::vector<std::int32_t> actual = pixels;
+            const auto expected_count = xarea::mark_in_place_scalar(expected.data(), count, threshold);
+            EXPECT_EQ(xarea::mark_in_place_avx2(actual.data(), count, threshold), expected_count);
+            EXPECT_EQ(actual, expected);
+        }
+        std::uint64_t sixteen = 0;
+        std::uint64_t thirty_two = 0;
+        for (std::uint8_t c : codes) {
+            sixteen += c == 254 ? 1 : 0;
+            thirty_two += c == 255 ? 1 : 0;
+        }
+        for (const auto &taken : {xarea::count_escapes_scalar(codes), xarea::count_escapes_avx2(codes)}) {
+            EXPECT_EQ(taken.values16, sixteen);
+            EXPECT_EQ(taken.values32, thirty_two);
+        }
+    }
+}
+
+} // namespace
+} // namespace plateio::test
