@@ -37,17 +37,17 @@ def _option(config, name):
 
 @pytest.fixture(scope="session")
 def tool(pytestconfig):
-    return _option(pytestconfig, "plateio_tool")
+    return os.path.abspath(_option(pytestconfig, "plateio_tool"))
 
 
 @pytest.fixture(scope="session")
 def library_file(pytestconfig):
-    return _option(pytestconfig, "plateio_library")
+    return os.path.abspath(_option(pytestconfig, "plateio_library"))
 
 
 @pytest.fixture(scope="session")
 def build_dir(pytestconfig):
-    return _option(pytestconfig, "plateio_build")
+    return os.path.abspath(_option(pytestconfig, "plateio_build"))
 
 
 @pytest.fixture(scope="session")
