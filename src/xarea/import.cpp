@@ -99,27 +99,27 @@ ImportStatus check_pixel_entry(Exposure &exposure) noexcept {
     const std::size_t to_read = !container.size_known ? container.pixel_length
                                 : exposure.coded      ? exposure.pixel_count
                                                       : 0;
-    if (to_read == 0) {
-        return ImportStatus::ok;
-    }
+    // An image of no pixels has no codes to read, yet counts that are not 0 still disagree with them.
     Taken taken;
-    std::size_t position = 0;
-    bool no_memory = false;
-    const std::size_t codes = exposure.coded ? exposure.pixel_count : 0;
-    const bool read = stream_pixel_entry(
-        container, to_read,
-        [&](const std::uint8_t *bytes, std::size_t size) {
-            if (position < codes) {
-                const std::size_t take = std::min(size, codes - position);
-                const Taken part = count_escapes({bytes, take});
-                taken.values16 += part.values16;
-                taken.values32 += part.values32;
-            }
-            position += size;
-        },
-        no_memory);
-    if (!read) {
-        return no_memory ? ImportStatus::refused : ImportStatus::container_failed;
+    if (to_read != 0) {
+        std::size_t position = 0;
+        bool no_memory = false;
+        const std::size_t codes = exposure.coded ? exposure.pixel_count : 0;
+        const bool read = stream_pixel_entry(
+            container, to_read,
+            [&](const std::uint8_t *bytes, std::size_t size) {
+                if (position < codes) {
+                    const std::size_t take = std::min(size, codes - position);
+                    const Taken part = count_escapes({bytes, take});
+                    taken.values16 += part.values16;
+                    taken.values32 += part.values32;
+                }
+                position += size;
+            },
+            no_memory);
+        if (!read) {
+            return no_memory ? ImportStatus::refused : ImportStatus::container_failed;
+        }
     }
     if (exposure.coded && counts_disagree(taken, exposure.header)) {
         report_corrupt_stream(taken, exposure.header);
