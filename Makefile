@@ -10,7 +10,7 @@ BUILD := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo clean format
+.PHONY: all deps configure build test demo bench clean format
 
 all: build
 
@@ -46,6 +46,14 @@ demo: build
 	@echo "== the example host: dlopen by name, its own sind, cosd and binning"
 	$(BUILD)/examples/plateio_example_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
 	@echo "== files written" && ls -l $(DEMO)
+
+# The benchmark table: medians of 11 repetitions and their ratios to baselines of the same run.
+# BENCH_FILTER selects benchmarks by regular expression (default: all).
+BENCH_FILTER ?= .
+bench:
+	@tools/install-deps.sh bench
+	$(MAKE) build PRESET=release
+	build/release/bench/plateio_bench --benchmark_filter='$(BENCH_FILTER)' 2>/dev/null | sed -n '/^benchmark (median/,$$p'
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')

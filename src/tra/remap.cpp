@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "common/entry.hpp"
 #include "common/file.hpp"
 #include "common/memory.hpp"
 #include "geometry/host_routines.hpp"
@@ -102,7 +103,8 @@ using namespace plateio;
 
 extern "C" {
 
-PLATEIO_API std::int32_t read_az_tra(const char *path, remap_target *target, std::int32_t **index_map) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_az_tra(const char *path, remap_target *target,
+                                                           std::int32_t **index_map) {
     // Counts within one call only, so a failed call reports none.
     target->overload_count = 0;
     if (!tra::read_remapped(path, *target, index_map)) {
