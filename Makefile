@@ -55,6 +55,18 @@ bench:
 	$(MAKE) build PRESET=release
 	build/release/bench/plateio_bench --benchmark_filter='$(BENCH_FILTER)' 2>/dev/null | sed -n '/^benchmark (median/,$$p'
 
+# The fuzzers: build the fuzz preset (clang, libFuzzer, sanitizers) and run every target for
+# FUZZ_SECONDS on a working copy of its seed corpus; findings and their reproducers land in
+# build/fuzz/fuzz/findings. FUZZ_TARGETS picks some (e.g. "read_xi uncompress_image").
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+.PHONY: fuzz
+fuzz:
+	@tools/install-deps.sh fuzz
+	cmake --preset fuzz $(CMAKE_ARGS)
+	cmake --build --preset fuzz -j $(JOBS)
+	fuzz/run.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')
 
