@@ -26,16 +26,14 @@ struct Block {
 
 std::vector<DecodePath> vector_paths() {
     std::vector<DecodePath> paths;
-    for (DecodePath path : {DecodePath::avx2, DecodePath::avx512}) {
-        if (xarea::path_supported(path)) {
-            paths.push_back(path);
-        }
+    if (xarea::path_supported(DecodePath::avx2)) {
+        paths.push_back(DecodePath::avx2);
     }
     return paths;
 }
 
 const char *path_name(DecodePath path) {
-    return path == DecodePath::avx512 ? "avx512" : path == DecodePath::avx2 ? "avx2" : "scalar";
+    return path == DecodePath::avx2 ? "avx2" : "scalar";
 }
 
 // A block of `codes` followed by random side values, as many as the codes take, give or take `skew`.

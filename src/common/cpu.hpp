@@ -15,13 +15,4 @@ inline bool cpu_has_avx2() noexcept {
 #endif
 }
 
-// AVX-512 Foundation, on top of AVX2.
-inline bool cpu_has_avx512() noexcept {
-#if defined(__i386__) || defined(__x86_64__)
-    return __builtin_cpu_supports("avx512f") && cpu_has_avx2();
-#else
-    return false;
-#endif
-}
-
 } // namespace plateio

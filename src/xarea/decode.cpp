@@ -28,8 +28,6 @@ std::span<const std::uint8_t> cut(std::span<const std::uint8_t> block, std::uint
 DecodeCodesFn codes_function(DecodePath path) noexcept {
 #if defined(__i386__) || defined(__x86_64__)
     switch (path) {
-    case DecodePath::avx512:
-        return decode_codes_avx512;
     case DecodePath::avx2:
         return decode_codes_avx2;
     case DecodePath::scalar:
@@ -66,19 +64,12 @@ bool path_supported(DecodePath path) noexcept {
         return true;
     case DecodePath::avx2:
         return cpu_has_avx2();
-    case DecodePath::avx512:
-        return cpu_has_avx512();
     }
     return false;
 }
 
 DecodePath best_decode_path() noexcept {
-    for (DecodePath path : {DecodePath::avx512, DecodePath::avx2}) {
-        if (path_supported(path)) {
-            return path;
-        }
-    }
-    return DecodePath::scalar;
+    return path_supported(DecodePath::avx2) ? DecodePath::avx2 : DecodePath::scalar;
 }
 
 MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,

@@ -69,6 +69,7 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
     const __m256i code16 = _mm256_set1_epi32(254);
     const __m256i code32 = _mm256_set1_epi32(255);
     const __m256i escape_floor = _mm256_set1_epi8(static_cast<char>(254));
+    const __m256i escape_floor_32 = _mm256_set1_epi8(static_cast<char>(255));
     const __m256i last_lane = _mm256_set1_epi32(7);
     const __m256i limit = _mm256_set1_epi32(threshold);
     const __m256i overflow_mark = _mm256_set1_epi32(PIXEL_OVERFLOW);
@@ -87,6 +88,27 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
                 _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(codes + i + 8 * g)));
             d[g] = _mm256_sub_epi32(wide[g], bias);
         }
+        // A stretch of 32 escapes of one kind (a run through a high-contrast region) takes its 32
+        // values as they stand.
+        if (escapes == 0xffffffffu) {
+            const auto wide32 =
+                static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, escape_floor_32)));
+            if (wide32 == 0 && available16 - std::min(available16, state.next16) >= 32) {
+                for (int g = 0; g < 4; ++g) {
+                    d[g] = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(
+                        values16 + 2 * (state.next16 + 8 * std::size_t(g)))));
+                }
+                state.next16 += 32;
+                escapes = 0;
+            } else if (wide32 == 0xffffffffu && available32 - std::min(available32, state.next32) >= 32) {
+                for (int g = 0; g < 4; ++g) {
+                    d[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(
+                        values32 + 4 * (state.next32 + 8 * std::size_t(g))));
+                }
+                state.next32 += 32;
+                escapes = 0;
+            }
+        }
         for (int g = 0; g < 4 && escapes != 0; ++g) {
             const unsigned group = (escapes >> (8 * g)) & 0xffu;
             if (group == 0) {
@@ -104,13 +126,14 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
                 if (mask16 != 0) {
                     const __m256i values = _mm256_cvtepi16_epi32(
                         _mm_loadu_si128(reinterpret_cast<const __m128i *>(values16 + 2 * state.next16)));
-                    d[g] = expand_into(d[g], lanes16, mask16, values);
+                    // A group of nothing but 16-bit escapes takes its eight values as they are.
+                    d[g] = mask16 == 0xffu ? values : expand_into(d[g], lanes16, mask16, values);
                     state.next16 += static_cast<std::size_t>(__builtin_popcount(mask16));
                 }
                 if (mask32 != 0) {
                     const __m256i values =
                         _mm256_loadu_si256(reinterpret_cast<const __m256i *>(values32 + 4 * state.next32));
-                    d[g] = expand_into(d[g], lanes32, mask32, values);
+                    d[g] = mask32 == 0xffu ? values : expand_into(d[g], lanes32, mask32, values);
                     state.next32 += static_cast<std::size_t>(__builtin_popcount(mask32));
                 }
             } else {

@@ -86,8 +86,6 @@ void decode_codes_scalar(const CodedSections &sections, std::int32_t *out, std::
 #if defined(__i386__) || defined(__x86_64__)
 void decode_codes_avx2(const CodedSections &sections, std::int32_t *out, std::size_t count,
                        DecodeState &state, const std::int32_t *threshold) noexcept;
-void decode_codes_avx512(const CodedSections &sections, std::int32_t *out, std::size_t count,
-                         DecodeState &state, const std::int32_t *threshold) noexcept;
 #endif
 
 } // namespace plateio::xarea
