@@ -5,9 +5,6 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace plateio {
 
@@ -16,18 +13,6 @@ std::size_t allocated_size(const void *block, [[maybe_unused]] std::size_t reque
     return block != nullptr ? malloc_usable_size(const_cast<void *>(block)) : 0;
 #else
     return block != nullptr ? requested : 0;
-#endif
-}
-
-void advise_huge_pages([[maybe_unused]] void *block, [[maybe_unused]] std::size_t bytes) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
-    const std::uintptr_t end = (start + bytes) & ~(kHuge - 1);
-    if (end > begin) {
-        madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-    }
 #endif
 }
 

@@ -64,23 +64,6 @@ template <class T> MallocPtr<T> malloc_array(std::size_t count) noexcept {
     return MallocPtr<T>(static_cast<T *>(std::malloc(*bytes != 0 ? *bytes : 1)));
 }
 
-// Asks the kernel to back a large block with transparent huge pages where it can. A block that the
-// C library takes fresh from the kernel is otherwise touched in first by one page fault per 4 KiB;
-// with huge pages a 64 MiB image takes 32 faults instead of 16384. Only the 2 MiB-aligned inside
-// of the block is advised, and only for blocks of at least kHugePageAdviceBytes, which the C
-// library maps on its own rather than reuse from its heap. It is advice: nothing fails without it.
-inline constexpr std::size_t kHugePageAdviceBytes = std::size_t{32} << 20;
-void advise_huge_pages(void *block, std::size_t bytes) noexcept;
-
-// malloc_array for an image handed to the host or decoded into: large ones get huge-page advice.
-template <class T> MallocPtr<T> malloc_image(std::size_t count) noexcept {
-    auto block = malloc_array<T>(count);
-    if (block && count >= kHugePageAdviceBytes / sizeof(T)) {
-        advise_huge_pages(block.get(), count * sizeof(T));
-    }
-    return block;
-}
-
 // The bytes of a block from malloc that may be read: at least what was asked for, often a little
 // more. Where the C library cannot tell, `requested` is taken on trust.
 std::size_t allocated_size(const void *block, std::size_t requested) noexcept;

@@ -51,7 +51,7 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
         return;
     }
     const auto pixel_count = image_elements(header->width, header->height, sizeof(std::int32_t));
-    auto pixels = pixel_count ? malloc_image<std::int32_t>(*pixel_count) : nullptr;
+    auto pixels = pixel_count ? malloc_array<std::int32_t>(*pixel_count) : nullptr;
     if (!pixels) {
         std::fputs(" uncompressImage(): no memory", stdout);
         return;

@@ -12,7 +12,7 @@ namespace plateio::xarea {
 namespace {
 
 ImportStatus load_plain(Exposure &exposure, MarkedPixels &marked) noexcept {
-    auto pixels = malloc_image<std::int32_t>(exposure.pixel_count);
+    auto pixels = malloc_array<std::int32_t>(exposure.pixel_count);
     if (!pixels) {
         return ImportStatus::refused;
     }
@@ -45,7 +45,7 @@ ImportStatus load_coded(Exposure &exposure, MarkedPixels &marked) noexcept {
     if (!read_pixel_entry(exposure.container, block.get(), length)) {
         return ImportStatus::container_failed;
     }
-    auto pixels = malloc_image<std::int32_t>(exposure.pixel_count);
+    auto pixels = malloc_array<std::int32_t>(exposure.pixel_count);
     if (!pixels) {
         return ImportStatus::refused;
     }
