@@ -29,7 +29,9 @@
 #include "xarea_writer.hpp"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's own count of the bytes the program holds (declared here: not every compiler ships
+// the sanitizer headers).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace plateio::test {
