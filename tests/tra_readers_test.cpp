@@ -5,6 +5,7 @@
 
 #include "plateio.h"
 #include "support/console.hpp"
+#include "support/leak_check.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
 #include "tra_writer.hpp"
@@ -145,18 +146,7 @@ TEST(TraReaders, AThousandCallsLeaveNoDescriptorAndNoBlock) {
             }
         }
     };
-    // One round first: the C library allocates stdout's buffer and similar once-only state.
-    capture_stdout(every_path_once);
-
-    const int descriptors = open_descriptor_count();
-    const std::size_t heap = heap_in_use();
-    capture_stdout([&] {
-        for (int i = 0; i < 1000; ++i) {
-            every_path_once();
-        }
-    });
-    EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(heap_in_use(), heap);
+    expect_rounds_keep_nothing(every_path_once);
 }
 
 } // namespace

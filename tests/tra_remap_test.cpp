@@ -13,6 +13,7 @@
 
 #include "plateio.h"
 #include "support/console.hpp"
+#include "support/leak_check.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
 #include "support/tra_exposure.hpp"
@@ -249,18 +250,7 @@ TEST(ReadAzTra, AThousandCallsLeaveNoDescriptorAndNoBlock) {
             }
         }
     };
-    // One round first: the C library allocates stdout's buffer and similar once-only state.
-    capture_stdout(every_path_once);
-
-    const int descriptors = open_descriptor_count();
-    const std::size_t heap = heap_in_use();
-    capture_stdout([&] {
-        for (int i = 0; i < 1000; ++i) {
-            every_path_once();
-        }
-    });
-    EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(heap_in_use(), heap);
+    expect_rounds_keep_nothing(every_path_once);
 }
 
 #if defined(__SANITIZE_ADDRESS__)

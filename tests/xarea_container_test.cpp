@@ -8,6 +8,7 @@
 
 #include "plateio.h"
 #include "support/console.hpp"
+#include "support/leak_check.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
 #include "xarea_writer.hpp"
@@ -256,16 +257,7 @@ TEST(XAreaContainer, AThousandCallsLeaveNoDescriptorAndNoBlock) {
             }
         }
     };
-    capture_stdout(every_path_once);
-    const int descriptors = open_descriptor_count();
-    const std::size_t heap = heap_in_use();
-    capture_stdout([&] {
-        for (int i = 0; i < 1000; ++i) {
-            every_path_once();
-        }
-    });
-    EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(heap_in_use(), heap);
+    expect_rounds_keep_nothing(every_path_once);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include "plateio.h"
 #include "support/console.hpp"
+#include "support/leak_check.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
 #include "tra_writer.hpp"
@@ -360,16 +361,7 @@ TEST(XAreaImport, AThousandCallsLeaveNoDescriptorAndNoBlock) {
             read_xi_header(path.c_str(), &info);
         }
     };
-    capture_stdout(every_path_once);
-    const int descriptors = open_descriptor_count();
-    const std::size_t heap = heap_in_use();
-    capture_stdout([&] {
-        for (int i = 0; i < 1000; ++i) {
-            every_path_once();
-        }
-    });
-    EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(heap_in_use(), heap);
+    expect_rounds_keep_nothing(every_path_once);
 }
 
 } // namespace
