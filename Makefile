@@ -53,7 +53,7 @@ BENCH_FILTER ?= .
 bench:
 	@tools/install-deps.sh bench
 	$(MAKE) build PRESET=release
-	build/release/bench/plateio_bench --benchmark_filter='$(BENCH_FILTER)' 2>/dev/null | sed -n '/^benchmark (median/,$$p'
+	build/release/bench/plateio_bench --benchmark_filter='$(BENCH_FILTER)' 2>/dev/null | sed -n '/decoder path chosen/,$$p'
 
 # The fuzzers: build the fuzz preset (clang, libFuzzer, sanitizers) and run every target for
 # FUZZ_SECONDS on a working copy of its seed corpus; findings and their reproducers land in
