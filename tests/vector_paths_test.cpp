@@ -72,7 +72,7 @@ TEST_F(VectorPaths, ScatterMatchesForEveryKindOfMap) {
     maps.push_back({"runs with jumps and negatives", shifted, 1100});
     std::vector<std::int32_t> near_max(kPixels);
     for (std::size_t i = 0; i < kPixels; ++i) {
-        near_max[i] = INT_MAX - 8 + static_cast<std::int32_t>(i % 16); // a run that would wrap
+        near_max[i] = INT_MAX - 15 + static_cast<std::int32_t>(i % 16); // runs whose next cell would wrap
     }
     maps.push_back({"runs at the top of the int range", near_max, INT_MAX});
     std::vector<std::int32_t> many_to_one(kPixels);
