@@ -140,8 +140,8 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
                 _mm256_store_si256(reinterpret_cast<__m256i *>(patched), d[g]);
                 for (unsigned bits = group; bits != 0; bits &= bits - 1) {
                     const unsigned bit = static_cast<unsigned>(__builtin_ctz(bits));
-                    patched[bit] =
-                        static_cast<std::int32_t>(take_escape(sections, codes[i + 8 * g + bit], state));
+                    patched[bit] = static_cast<std::int32_t>(
+                        take_escape(sections, codes[i + 8 * static_cast<std::size_t>(g) + bit], state));
                 }
                 d[g] = _mm256_load_si256(reinterpret_cast<const __m256i *>(patched));
             }
