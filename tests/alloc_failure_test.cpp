@@ -24,15 +24,10 @@
 #include "support/reference.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
+#include "support/tra_exposure.hpp"
 #include "synth.hpp"
 #include "tra_writer.hpp"
 #include "xarea_writer.hpp"
-
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer's own count of the bytes the program holds (declared here: not every compiler ships
-// the sanitizer headers).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace plateio::test {
 namespace {
@@ -88,15 +83,6 @@ std::FILE *__wrap_fopen64(const char *path, const char *mode) {
 namespace plateio::test {
 namespace {
 
-// Heap in use: the sanitizer's allocator counts exactly under AddressSanitizer, glibc's otherwise.
-std::size_t heap_bytes() {
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return heap_in_use();
-#endif
-}
-
 // One reader call on one file. `call` runs the reader on fresh host records, checks them against the
 // expected outcome (success: `ok` true; failure: records untouched), releases what it was handed and
 // returns the result.
@@ -121,12 +107,12 @@ Outcome run_with_failure(const Case &c, long fail_at, bool expect_success) {
     Outcome out;
     out.printed = capture_stdout([&] {
         const int descriptors = open_descriptor_count();
-        const std::size_t heap = heap_bytes();
+        const std::size_t heap = heap_in_use();
         injection = Injection{true, 0, fail_at};
         out.result = c.call(expect_success);
         injection.armed = false;
         out.acquisitions = injection.count;
-        out.heap_left = static_cast<long long>(heap_bytes()) - static_cast<long long>(heap);
+        out.heap_left = static_cast<long long>(heap_in_use()) - static_cast<long long>(heap);
         out.descriptors_left = open_descriptor_count() - descriptors;
     });
     return out;
@@ -164,26 +150,6 @@ void sweep(const Case &c) {
 }
 
 // ---- Files --------------------------------------------------------------------------------------
-
-// A synthetic exposure of size x size pixels on a plate of that diameter at the grid's centre, with
-// saturated grains.
-std::vector<std::uint8_t> small_plate(int size) {
-    writers::SynthSettings settings;
-    settings.width = size;
-    settings.height = size;
-    settings.peak = 200000.0;
-    const std::vector<std::int32_t> picture = writers::synth_exposure(settings);
-    std::vector<std::uint16_t> grid(reference::kTraGridPixels, 0);
-    const int first = (writers::kTraGrid - size) / 2;
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            grid[static_cast<std::size_t>((first + y) * writers::kTraGrid + first + x)] =
-                static_cast<std::uint16_t>(
-                    std::clamp(picture[static_cast<std::size_t>(y * size + x)], 0, 65535));
-        }
-    }
-    return writers::encode_tra(writers::tra_from_grid(grid, writers::circular_row_table(size / 2.0), {}));
-}
 
 writers::ExposureValues xarea_values() {
     writers::ExposureValues values;

@@ -17,6 +17,7 @@
 #include "support/reference.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
+#include "support/tra_exposure.hpp"
 #include "synth.hpp"
 #include "tra_writer.hpp"
 #include "xarea_writer.hpp"
@@ -45,28 +46,6 @@ std::vector<std::uint8_t> byte_mutations(std::uint8_t original) {
 }
 
 // ---- TRA ----------------------------------------------------------------------------------------
-
-// A synthetic exposure of size x size pixels at the centre of the grid, on a plate of that diameter,
-// with saturated grains.
-Bytes small_plate(int size, std::uint64_t seed) {
-    writers::SynthSettings settings;
-    settings.width = size;
-    settings.height = size;
-    settings.seed = seed;
-    settings.peak = 200000.0;
-    const std::vector<std::int32_t> picture = writers::synth_exposure(settings);
-    std::vector<std::uint16_t> grid(reference::kTraGridPixels, 0);
-    const int first = (writers::kTraGrid - size) / 2;
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            grid[static_cast<std::size_t>((first + y) * writers::kTraGrid + first + x)] =
-                static_cast<std::uint16_t>(
-                    std::clamp(picture[static_cast<std::size_t>(y * size + x)], 0, 65535));
-        }
-    }
-    const writers::TraHeaderValues values{80.0, 0.5, 0.7107, 250.0, 1.5};
-    return writers::encode_tra(writers::tra_from_grid(grid, writers::circular_row_table(size / 2.0), values));
-}
 
 // The widest rows there are: row 0 and its mirror at half-width 600 (one table value odd).
 Bytes full_rows() {

@@ -24,24 +24,10 @@
 #include "tra_writer.hpp"
 #include "xarea_writer.hpp"
 
-#if defined(__SANITIZE_ADDRESS__)
-// The sanitizer's own count of the bytes the program holds (declared here: not every compiler ships
-// the sanitizer headers).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
 namespace plateio::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-std::size_t heap_bytes() {
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return heap_in_use();
-#endif
-}
 
 // One path out of one reader: the call, and the result that shows the path was taken.
 struct Path {
@@ -301,7 +287,7 @@ TEST(ResourceProof, EveryPathOfEveryReaderAThousandTimes) {
         ASSERT_EQ(result, p.result);
     }
     const int descriptors = open_descriptor_count();
-    const std::size_t heap = heap_bytes();
+    const std::size_t heap = heap_in_use();
     capture_stdout([&] {
         for (int i = 0; i < 1000; ++i) {
             for (const Path &p : paths) {
@@ -310,7 +296,7 @@ TEST(ResourceProof, EveryPathOfEveryReaderAThousandTimes) {
         }
     });
     EXPECT_EQ(open_descriptor_count(), descriptors);
-    EXPECT_EQ(heap_bytes(), heap);
+    EXPECT_EQ(heap_in_use(), heap);
 }
 
 } // namespace

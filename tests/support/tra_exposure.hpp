@@ -1,11 +1,13 @@
-// TRA exposures for the remapping reader's tests, made with the project's writer: a round plate
-// whose pixels all differ from their neighbours, with saturated pixels scattered over it.
+// TRA exposures for the tests, made with the project's writers: a round plate whose pixels all
+// differ from their neighbours, with saturated pixels scattered over it, and small synthetic plates.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "plateio.h"
+#include "synth.hpp"
 #include "tra_writer.hpp"
 
 namespace plateio::test {
@@ -32,6 +34,27 @@ inline std::vector<std::int32_t> marked_grid(const writers::TraFile &file) {
         pixel = pixel == 65535 ? PIXEL_OVERFLOW : pixel;
     }
     return grid;
+}
+
+// A synthetic exposure of size x size pixels at the centre of the grid, on a plate of that
+// diameter, with saturated grains: a small, realistic TRA file.
+inline std::vector<std::uint8_t> small_plate(int size, std::uint64_t seed = 1) {
+    writers::SynthSettings settings;
+    settings.width = size;
+    settings.height = size;
+    settings.seed = seed;
+    settings.peak = 200000.0;
+    const std::vector<std::int32_t> picture = writers::synth_exposure(settings);
+    std::vector<std::uint16_t> grid(kTraPixels, 0);
+    const int first = (writers::kTraGrid - size) / 2;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            grid[static_cast<std::size_t>((first + y) * writers::kTraGrid + first + x)] =
+                static_cast<std::uint16_t>(
+                    std::clamp(picture[static_cast<std::size_t>(y * size + x)], 0, 65535));
+        }
+    }
+    return writers::encode_tra(writers::tra_from_grid(grid, writers::circular_row_table(size / 2.0), {}));
 }
 
 } // namespace plateio::test
