@@ -1,5 +1,6 @@
-"""The pixel blocks the library allocates become NumPy arrays without a copy; the array's base owns
-the block and releases it with the C library's free when the last array viewing it is gone."""
+"""The pixel blocks the specified functions allocate become NumPy arrays without a copy; the array's
+base owns the block and releases it with the C library's free when the last array viewing it is
+gone. open() reads into memory NumPy allocates and owns."""
 
 import gc
 import weakref
@@ -21,7 +22,6 @@ def _owner(array):
 
 
 READS = [
-    ("open", lambda e: plateio.open(e["tra"]).data),
     ("read_tra", lambda e: plateio.read_tra(e["tra"])),
     ("read_short_tra", lambda e: plateio.read_tra(e["tra"], mark_saturated=False)),
     ("read_xi", lambda e: plateio.read_xi(e["xarea_compressed"])[0].data),
@@ -39,6 +39,13 @@ def test_the_arrays_base_owns_the_block(exposures, name, read):
     assert array.ctypes.data == owner.address != 0
     assert array.__array_interface__["data"][0] == owner.address
     assert array.flags.c_contiguous and array.flags.writeable
+
+
+@pytest.mark.parametrize("name", ["tra", "xarea_compressed"])
+def test_open_reads_into_numpys_own_memory(exposures, name):
+    data = plateio.open(exposures[name]).data
+    assert data.base is None and data.flags.owndata
+    assert data.flags.c_contiguous and data.flags.writeable
 
 
 def test_the_block_lives_as_long_as_any_view(exposures):
