@@ -240,7 +240,9 @@ _loaded = None
 
 
 def _package_dir():
-    return os.path.dirname(os.path.abspath(__file__))
+    # The package's real place: a site directory reached through a symbolic link still finds the
+    # library relative to where the package was installed.
+    return os.path.dirname(os.path.realpath(__file__))
 
 
 def _search_places():
