@@ -158,19 +158,27 @@ def library_path(source):
     path = _as_path(source)
     scratch = None
     if path is not None:
+        # A plain file goes to the library by its path. A compressed one, and a pipe or a device
+        # (which the library, opening it twice to probe and then read, would find drained), is
+        # read here. A path that cannot be read goes to the library, which says why.
         try:
-            with open(path[0], "rb") as f:
-                if stat.S_ISREG(os.fstat(f.fileno()).st_mode):
-                    head = f.read(_MAGIC_BYTES)
-                    if _compression(head)[1] is not None:
+            mode = os.stat(path[0]).st_mode
+            if not stat.S_ISDIR(mode):
+                with open(path[0], "rb") as f:
+                    head = f.read(_MAGIC_BYTES) if stat.S_ISREG(mode) else _head_of(f)
+                    if not stat.S_ISREG(mode) or _compression(head)[1] is not None:
                         scratch = _scratch_of(head, f, display)
         except ReadError:
             raise
         except OSError:
-            pass  # the library opens the file itself, and says why it cannot
+            pass
     elif hasattr(source, "read"):
         scratch = _scratch_of(_head_of(source), source, display)
     else:
+        if isinstance(source, bytes) and len(source) < 4096 and b"\0" not in source and \
+                os.path.exists(source):
+            raise TypeError(f"plateio: bytes are taken as the content of a file; to read the file "
+                            f"at {source!r}, pass its path as str or os.PathLike")
         try:
             view = memoryview(source)
         except TypeError:

@@ -56,6 +56,19 @@ def _pipe(data):
     return os.fdopen(read_end, "rb")
 
 
+def _named_pipe(data, directory):
+    """A named pipe that a thread fills with `data` once a reader opens it."""
+    path = os.path.join(directory, "exposure.pipe")
+    os.mkfifo(path)
+
+    def feed():
+        with open(path, "wb") as f:
+            f.write(data)
+
+    threading.Thread(target=feed, daemon=True).start()
+    return path
+
+
 # (name, the source made from (path, directory), the path the exposure reports: "same" for the path
 # itself, "name" for the made file's name, None for none)
 SOURCES = [
@@ -68,6 +81,7 @@ SOURCES = [
     ("unbuffered file object", lambda p, d: open(p, "rb", buffering=0), "same"),
     ("BytesIO after a prefix", lambda p, d: _seeked(b"not part of it" + _content(p), 14), None),
     ("pipe", lambda p, d: _pipe(_content(p)), None),
+    ("named pipe", lambda p, d: _named_pipe(_content(p), d), "name"),
     ("gzip path", lambda p, d: _written(d, "e.gz", _gzip(_content(p))), "name"),
     ("bzip2 path", lambda p, d: _written(d, "e.bz2", _bzip2(_content(p))), "name"),
     ("xz path", lambda p, d: _written(d, "e.xz", _xz(_content(p))), "name"),
@@ -169,3 +183,6 @@ def test_sources_of_the_wrong_kind(exposures):
     for wrong in (42, 4.2, None, ["powder.tra"]):
         with pytest.raises(TypeError, match="a source is a path"):
             plateio.open(wrong)
+    # bytes are a file's content: a path given as bytes is pointed out rather than misread.
+    with pytest.raises(TypeError, match="pass its path as str"):
+        plateio.open(os.fsencode(exposures["tra"]))
