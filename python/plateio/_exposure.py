@@ -152,7 +152,8 @@ def open(source: Source, out: Optional[np.ndarray] = None) -> Exposure:  # noqa:
     out: an int32 array of the exposure's shape (height, width), C-contiguous and writable, to
     read into instead of a new array -- for a series, one array for every file. It becomes the
     Exposure's data. An array too small is refused before anything is written; one of the right
-    size but another shape is written and then refused.
+    size but another shape is written and then refused; a file found damaged while its pixels
+    are read may leave part of them in it.
 
     Raises ReadError (an OSError) naming the file, with the library's reason and result code."""
     if out is not None:
