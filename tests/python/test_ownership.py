@@ -1,6 +1,6 @@
 """The pixel blocks the specified functions allocate become NumPy arrays without a copy; the array's
 base owns the block and releases it with the C library's free when the last array viewing it is
-gone. open() reads into memory NumPy allocates and owns."""
+gone."""
 
 import gc
 import weakref
@@ -39,13 +39,6 @@ def test_the_arrays_base_owns_the_block(exposures, name, read):
     assert array.ctypes.data == owner.address != 0
     assert array.__array_interface__["data"][0] == owner.address
     assert array.flags.c_contiguous and array.flags.writeable
-
-
-@pytest.mark.parametrize("name", ["tra", "xarea_compressed"])
-def test_open_reads_into_numpys_own_memory(exposures, name):
-    data = plateio.open(exposures[name]).data
-    assert data.base is None and data.flags.owndata
-    assert data.flags.c_contiguous and data.flags.writeable
 
 
 def test_the_block_lives_as_long_as_any_view(exposures):

@@ -74,11 +74,8 @@ def _named_pipe(data, directory):
 SOURCES = [
     ("pathlib", lambda p, d: pathlib.Path(p), "same"),
     ("bytes", lambda p, d: _content(p), None),
-    ("bytearray", lambda p, d: bytearray(_content(p)), None),
     ("memoryview", lambda p, d: memoryview(_content(p)), None),
-    ("numpy buffer", lambda p, d: np.frombuffer(_content(p), dtype=np.uint8), None),
     ("file object", lambda p, d: open(p, "rb"), "same"),
-    ("unbuffered file object", lambda p, d: open(p, "rb", buffering=0), "same"),
     ("BytesIO after a prefix", lambda p, d: _seeked(b"not part of it" + _content(p), 14), None),
     ("pipe", lambda p, d: _pipe(_content(p)), None),
     ("named pipe", lambda p, d: _named_pipe(_content(p), d), "name"),
