@@ -369,6 +369,8 @@ typedef struct plateio_frame {
     char reason[256];           /* on failure one line, what is wrong, with numbers; on success a
                                    warning's text, or empty */
     uint32_t warnings;          /* PLATEIO_WARN_... bits of a successful read; 0 otherwise */
+    int32_t system_error;       /* on failure, the errno of the system call that failed (a file that
+                                   cannot be opened: ENOENT, EACCES, EISDIR, ...); 0 when none did */
 } plateio_frame;
 
 /* "MAJOR.MINOR.PATCH" of the library loaded, equal to the PLATEIO_VERSION_ macros it was built with.

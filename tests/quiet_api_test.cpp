@@ -3,6 +3,7 @@
 // the batch transform bit for bit; the version and the names of the codes.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -278,6 +279,7 @@ TEST(QuietApi, EveryRefusalHasItsCodeAndAReason) {
                   }),
                   "");
         EXPECT_EQ(frame.family, r.family);
+        EXPECT_EQ(frame.system_error, r.code != PLATEIO_E_OPEN ? 0 : r.name[0] == 'm' ? ENOENT : EISDIR);
         EXPECT_NE(std::strlen(frame.reason), 0u);
         EXPECT_EQ(std::strchr(frame.reason, '\n'), nullptr) << "one line";
         EXPECT_TRUE(reasons.insert(frame.reason).second) << "a reason of its own: " << frame.reason;

@@ -5,7 +5,6 @@ gives), every failure a ReadError with the library's reason and code. Nothing is
 from __future__ import annotations
 
 import ctypes
-import errno as _errno
 import os
 from dataclasses import dataclass, field
 from functools import cached_property
@@ -68,16 +67,7 @@ def _reason(frame):
 def _failure(code, frame, display, encoded):
     """The ReadError for a result code of the quiet functions."""
     reason = _reason(frame) or _library.library().plateio_strerror(code).decode()
-    number = None
-    if code == _library.E_OPEN:
-        # The library gives the system's reason as text; the number comes from the same question.
-        try:
-            os.stat(encoded)
-        except OSError as error:
-            number = error.errno
-        else:
-            if os.path.isdir(encoded):
-                number = _errno.EISDIR
+    number = frame.system_error or None
     return ReadError(number, reason, display if display is not None else "<memory>", code)
 
 

@@ -120,6 +120,7 @@ class Frame(ctypes.Structure):
         ("info", ImageInfo),
         ("reason", ctypes.c_char * 256),
         ("warnings", ctypes.c_uint32),
+        ("system_error", ctypes.c_int32),
     ]
 
 

@@ -53,6 +53,7 @@ std::int32_t finish(plateio_frame &frame, const Fault &f) noexcept {
     if (f) {
         describe(f, frame.reason, sizeof frame.reason);
         frame.warnings = 0;
+        frame.system_error = f.system_error;
     }
     return result_code(f);
 }
