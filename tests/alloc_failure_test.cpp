@@ -308,6 +308,42 @@ Case read_xi_header_case(const char *name, const std::string &path) {
             import_failures(path)};
 }
 
+// plateio_read and plateio_read_mask into arrays of the host's: a failed acquisition is a code and a
+// reason, never a word on the console, and nothing is left behind.
+Case quiet_case(const char *name, const std::string &path, bool mask) {
+    return {name,
+            [path, mask](bool) {
+                plateio_frame frame;
+                std::int32_t code = PLATEIO_OK;
+                if (mask) {
+                    std::vector<std::uint8_t> cells(std::size_t{1200} * 1200);
+                    code = plateio_read_mask(path.c_str(), cells.data(), cells.size(), &frame);
+                } else {
+                    std::vector<std::int32_t> cells(std::size_t{1200} * 1200);
+                    code = plateio_read(path.c_str(), cells.data(), cells.size(), &frame, 0);
+                }
+                if (code != PLATEIO_OK) {
+                    EXPECT_TRUE(code == PLATEIO_E_NO_MEMORY || code == PLATEIO_E_OPEN) << frame.reason;
+                    EXPECT_NE(frame.reason[0], '\0');
+                }
+                return code == PLATEIO_OK ? 1 : 0;
+            },
+            {""}};
+}
+
+TEST(AllocationFailure, QuietReaders) {
+    TempDir dir;
+    const std::string plate = dir.write("plate.tra", small_plate(64));
+    const std::string plain = dir.write("plain.xa", xarea_file(false));
+    const std::string coded = dir.write("coded.xa", xarea_file(true));
+    for (const Case &c :
+         {quiet_case("plateio_read, TRA", plate, false), quiet_case("plateio_read, plain", plain, false),
+          quiet_case("plateio_read, coded", coded, false), quiet_case("plateio_read_mask, TRA", plate, true),
+          quiet_case("plateio_read_mask, coded", coded, true)}) {
+        sweep(c);
+    }
+}
+
 TEST(AllocationFailure, TraReaders) {
     TempDir dir;
     const std::string plate = dir.write("plate.tra", small_plate(64));
