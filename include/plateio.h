@@ -371,6 +371,8 @@ typedef struct plateio_frame {
     uint32_t warnings;          /* PLATEIO_WARN_... bits of a successful read; 0 otherwise */
     int32_t system_error;       /* on failure, the errno of the system call that failed (a file that
                                    cannot be opened: ENOENT, EACCES, EISDIR, ...); 0 when none did */
+    int64_t pixel_bytes;        /* bytes of the file that hold the pixels: the X-Area pixel entry's
+                                   length, the TRA pixel stream's (2 a recorded pixel); 0 when not told */
 } plateio_frame;
 
 /* "MAJOR.MINOR.PATCH" of the library loaded, equal to the PLATEIO_VERSION_ macros it was built with.

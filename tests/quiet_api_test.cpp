@@ -48,16 +48,18 @@ std::vector<std::int32_t> sample_pixels(std::size_t count) {
     return pixels;
 }
 
-// A file and its family.
+// A file, its family and the bytes of its pixels (TRA: everything behind the 1536-byte head).
 struct File {
     const char *name;
     std::vector<std::uint8_t> bytes;
     std::int32_t family;
+    std::int64_t pixel_bytes = -1;
 };
 
 std::vector<File> files() {
     const auto pixels = sample_pixels(37 * 23);
     auto coded = writers::compress_pixels(pixels);
+    const auto coded_bytes = static_cast<std::int64_t>(coded.bytes.size());
     // One 32-bit value more than the codes take, and the entry holds it.
     xi_header mismatch = sample_header(37, 23, 1);
     mismatch.delta16_count = coded.delta16_count;
@@ -69,12 +71,14 @@ std::vector<File> files() {
     return {
         {"TRA, saturated pixels on a round plate", writers::encode_tra(plate_exposure()), PLATEIO_FAMILY_TRA},
         {"TRA, small plate", small_plate(40, 5), PLATEIO_FAMILY_TRA},
-        {"X-Area, plain", writers::xarea_file(sample_header(37, 23, 0), pixels, false), PLATEIO_FAMILY_XAREA},
+        {"X-Area, plain", writers::xarea_file(sample_header(37, 23, 0), pixels, false), PLATEIO_FAMILY_XAREA,
+         37 * 23 * 4},
         {"X-Area, difference-coded", writers::xarea_file(sample_header(37, 23, 1), pixels, true),
-         PLATEIO_FAMILY_XAREA},
-        {"X-Area, counts that disagree", writers::encode_xarea(container), PLATEIO_FAMILY_XAREA},
+         PLATEIO_FAMILY_XAREA, coded_bytes},
+        {"X-Area, counts that disagree", writers::encode_xarea(container), PLATEIO_FAMILY_XAREA,
+         coded_bytes + 4},
         {"X-Area, no pixels", writers::xarea_file(sample_header(0, 5, 1), std::vector<std::int32_t>{}, true),
-         PLATEIO_FAMILY_XAREA},
+         PLATEIO_FAMILY_XAREA, 0},
     };
 }
 
@@ -146,6 +150,8 @@ TEST(QuietApi, ProbeAndReadGiveWhatTheSpecifiedReadersGiveAndSayNothing) {
             "");
         EXPECT_EQ(probed.family, f.family);
         EXPECT_EQ(probed.overflow_count, -1);
+        EXPECT_EQ(probed.pixel_bytes,
+                  f.pixel_bytes >= 0 ? f.pixel_bytes : static_cast<std::int64_t>(f.bytes.size()) - 1536);
         expect_same_description(probed.info, expected.info);
 
         for (const std::uint32_t flags : {0u, static_cast<std::uint32_t>(PLATEIO_KEEP_SATURATED)}) {

@@ -22,6 +22,7 @@ from . import _library
 from ._blocks import adopt
 from ._errors import ReadError
 from ._library import REDUCTION_PARAMS, UNSET
+from ._sources import _Scratch
 from ._sources import path_argument as _path
 
 TRA_GRID = 1200
@@ -212,10 +213,8 @@ def _block_length(header):
 def read_container(path: Path) -> Tuple[bytes, np.ndarray]:
     """The raw parts of an X-Area file, as readXImage takes them: (header, block), where header is
     the 412-byte image header record (bytes) and block the pixel entry (a NumPy uint8 array over
-    the library's block, no copy). The C interface does not hand out the entry's length, so the
-    block is given at the length its header's width, height, compression and value counts call
-    for; an entry longer than that is cut there, and one shorter ends in the few zero bytes the
-    library puts behind the entry in its allocation. Raises ReadError."""
+    the library's block, no copy), exactly the entry's length as plateio_probe tells it (readXImage
+    does not hand it out). Raises ReadError."""
     encoded, display = _path(path)
     lib = _library.library()
     header = _library.XiHeader()
@@ -227,9 +226,44 @@ def read_container(path: Path) -> Tuple[bytes, np.ndarray]:
             lib.free(block.value)
         raise _refused("readXImage", encoded, display)
     available = lib.malloc_usable_size(block.value)
-    wanted = _block_length(header)
-    length = available if wanted is None else min(wanted, available)
+    frame = _library.Frame()
+    code = lib.plateio_probe(encoded, ctypes.byref(frame))
+    if code in (_library.OK, _library.E_SHORT, _library.E_SIZE):
+        # The container was read whole: the entry's length is the probe's.
+        length = min(frame.pixel_bytes, available)
+    else:
+        # A table of contents too long for a probe: as long as the header's sizes call for.
+        wanted = _block_length(header)
+        length = available if wanted is None else min(wanted, available)
     return bytes(header), adopt(lib, block.value, (length,), np.uint8)
+
+
+def _library_block(lib, header, raw):
+    """A block holding the bytes of `raw` as readXImage hands one out, so that uncompressImage knows
+    where the entry ends (a block made here with malloc would be taken to its allocated size). The
+    entry goes into a container in an anonymous file, which readXImage reads back."""
+    file_header = bytearray(104)
+    file_header[:11] = b"STOE_XFILE\0"
+    file_header[72:76] = (2).to_bytes(4, "little")
+    toc = bytearray(80)
+    for at, name, length, offset in ((0, b"XArea_ImgHdr", 412, 184), (40, b"XArea_Image", raw.size, 596)):
+        toc[at:at + len(name)] = name
+        toc[at + 24:at + 28] = length.to_bytes(4, "little")
+        toc[at + 36:at + 40] = offset.to_bytes(4, "little")
+    scratch = _Scratch()
+    try:
+        scratch.file.write(bytes(file_header) + bytes(toc) + bytes(header))
+        scratch.file.write(raw.tobytes())
+        scratch.file.flush()
+        record = _library.XiHeader()
+        block = ctypes.c_void_p()
+        if lib.speaking(lib.readXImage, scratch.path, ctypes.byref(record), ctypes.byref(block)) != 1:
+            if block.value:
+                lib.free(block.value)
+            raise MemoryError("plateio: no memory for a copy of the block")
+        return block.value
+    finally:
+        scratch.close()
 
 
 def uncompress(header: Buffer, block: Buffer) -> np.ndarray:
@@ -252,17 +286,12 @@ def uncompress(header: Buffer, block: Buffer) -> np.ndarray:
         raise ValueError(f"plateio: a plain block of {record.width} x {record.height} pixels needs "
                          f"{4 * record.width * record.height} bytes, not {raw.size}")
     lib = _library.library()
-    copy = lib.malloc(max(raw.size, 1))
-    if not copy:
-        raise MemoryError("plateio: no memory for a copy of the block")
-    # The decoder may read up to the block's allocated size: what lies behind the copy must be 0.
-    ctypes.memset(copy, 0, lib.malloc_usable_size(copy))
-    ctypes.memmove(copy, raw.ctypes.data, raw.size)
-    pointer = ctypes.c_void_p(copy)
+    pointer = ctypes.c_void_p(_library_block(lib, bytes(record), raw))
     if record.compression == 1:
+        given = pointer.value
         lib.speaking(lib.uncompressImage, ctypes.byref(record), ctypes.byref(pointer))
-        if pointer.value == copy:
-            lib.free(copy)
+        if pointer.value == given:
+            lib.free(given)
             raise MemoryError(f"plateio: uncompressImage could not decode {record.width} x "
                               f"{record.height} pixels ({_MESSAGE})")
     return adopt(lib, pointer.value, shape, np.int32)

@@ -104,6 +104,8 @@ class GeometryParams(ctypes.Structure):
 # The quiet functions' results and names (plateio_frame.family).
 OK = 0
 E_OPEN = 2
+E_SHORT = 11
+E_SIZE = 13
 E_CAPACITY = 15
 FAMILIES = {1: "tra", 2: "xarea"}
 KEEP_SATURATED = 1
@@ -121,6 +123,7 @@ class Frame(ctypes.Structure):
         ("reason", ctypes.c_char * 256),
         ("warnings", ctypes.c_uint32),
         ("system_error", ctypes.c_int32),
+        ("pixel_bytes", ctypes.c_int64),
     ]
 
 

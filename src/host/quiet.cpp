@@ -92,6 +92,7 @@ Fault open_tra(Source &source, const char *path, plateio_frame &frame, tra::RowS
     frame.width = tra::kGridSize;
     frame.height = tra::kGridSize;
     frame.overflow_threshold = kTraThreshold;
+    frame.pixel_bytes = static_cast<std::int64_t>(2 * spans.stream_count);
     tra::describe(frame.info, values, path);
     for (int i = 6; i < 9; ++i) {
         frame.info.geometry[i] = std::numeric_limits<double>::quiet_NaN();
@@ -108,6 +109,7 @@ Fault open_xarea(Source &source, const char *path, plateio_frame &frame, xarea::
         return f;
     }
     fields = xarea::fields_of(record);
+    frame.pixel_bytes = container.pixels.length;
     frame.width = fields.width;
     frame.height = fields.height;
     frame.compressed = fields.coded() ? 1 : 0;
@@ -122,7 +124,7 @@ Fault open_xarea(Source &source, const char *path, plateio_frame &frame, xarea::
 Fault check_capacity(std::size_t needed, std::size_t capacity, const void *array) noexcept {
     if (capacity < needed) {
         return fault(FaultKind::capacity, static_cast<std::int64_t>(needed),
-                     static_cast<std::int64_t>(std::min<std::size_t>(capacity, INT64_MAX)));
+                     static_cast<std::int64_t>(std::min<std::uint64_t>(capacity, INT64_MAX)));
     }
     if (array == nullptr && needed != 0) {
         return argument("the array is NULL");

@@ -184,6 +184,23 @@ def test_uncompress_takes_any_buffer(exposures):
         plateio.uncompress(header[:400], block)
 
 
+@pytest.mark.parametrize("width, entry, pixels", [
+    (20, bytes([128] * 10), list(range(1, 11)) + [0] * 10),  # pixels past the last code are 0
+    (4, b"", [0, 0, 0, 0]),                                  # an empty entry
+    (3, bytes([128, 128, 126]), [1, 2, 1]),                 # a whole one, no report
+])
+def test_uncompress_decodes_nothing_behind_the_entry(exposures, capfd, width, entry, pixels):
+    header, _ = plateio.read_container(exposures["xarea_compressed"])
+    record = bytearray(header)
+    struct.pack_into("<3i", record, 16, 1, width, 1)
+    struct.pack_into("<2i", record, 348, 0, 0)
+    capfd.readouterr()
+    decoded = plateio.uncompress(bytes(record), entry)
+    np.testing.assert_array_equal(decoded.ravel(), pixels)
+    report = "" if len(entry) == width else "0 0 0 0\n uncompressImage(): corrupt imagedata "
+    assert capfd.readouterr().out == report
+
+
 def test_uncompress_refuses_a_short_plain_block(exposures):
     header, block = plateio.read_container(exposures["xarea_plain"])
     with pytest.raises(ValueError, match="needs"):
