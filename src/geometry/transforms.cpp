@@ -355,7 +355,15 @@ void transform_points_portable(double *xy, std::size_t count, const geometry_par
     transform_blocks(xy, count, params, distance, inverse);
 }
 
-#if PLATEIO_HAVE_AVX2
+// On 32-bit x86 the point-at-a-time transforms compute on the x87 stack, whose rounding vector lanes
+// would not repeat: there the batch has its portable version only.
+#if PLATEIO_HAVE_AVX2 && !defined(__i386__)
+#define PLATEIO_BATCH_AVX2 1
+#else
+#define PLATEIO_BATCH_AVX2 0
+#endif
+
+#if PLATEIO_BATCH_AVX2
 // Four points a vector; no fused multiply-add (the target does not enable it), so the same bits.
 PLATEIO_TARGET_AVX2 void transform_points_avx2(double *xy, std::size_t count, const geometry_params &params,
                                                double distance, bool inverse) noexcept {
@@ -368,7 +376,7 @@ PLATEIO_TARGET_AVX2 void transform_points_avx2(double *xy, std::size_t count, co
 void transform_points(Isa isa, double *xy, std::size_t count, const geometry_params &params, double distance,
                       bool inverse) noexcept {
     switch (isa) {
-#if PLATEIO_HAVE_AVX2
+#if PLATEIO_BATCH_AVX2
     case Isa::avx2:
         return transform_points_avx2(xy, count, params, distance, inverse);
 #endif
