@@ -80,7 +80,7 @@ TEST(Base64, GivesTheStandardsTestVectors) {
 }
 
 // An independent reading of the byte-offset code: the first escape width that is not its own
-// escape value holds the difference.
+// escape value holds the difference, and the sum is taken modulo 2^32 as 32-bit pixels are.
 std::vector<std::int32_t> decode(std::span<const std::uint8_t> code, std::size_t &used) {
     std::vector<std::int32_t> pixels;
     std::int64_t value = 0;
@@ -106,7 +106,7 @@ std::vector<std::int32_t> decode(std::span<const std::uint8_t> code, std::size_t
                 }
             }
         }
-        value += d;
+        value = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value + d)));
         pixels.push_back(static_cast<std::int32_t>(value));
     }
     used = at;
@@ -137,10 +137,12 @@ TEST(ByteOffset, EachDifferenceTakesTheNarrowestWidthThatHoldsIt) {
         {"-2^31 needs 64 bits",
          {INT32_MIN},
          {0x80, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0xff, 0xff, 0xff, 0xff}},
-        {"from the smallest to the largest int32",
+        {"2^32 - 1 wraps to -1",
          {INT32_MIN, INT32_MAX},
-         {0x80, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0xff, 0xff, 0xff, 0xff,
-          0x80, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x00}},
+         {0x80, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00, 0x80, 0xff, 0xff, 0xff, 0xff, 0xff}},
+        {"-(2^31 + 1) wraps to 2^31 - 1",
+         {INT32_MAX, -2},
+         {0x80, 0x00, 0x80, 0xff, 0xff, 0xff, 0x7f, 0x80, 0x00, 0x80, 0xff, 0xff, 0xff, 0x7f}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -118,6 +118,14 @@ std::span<const std::uint8_t> as_bytes(const std::string &text) {
 
 } // namespace
 
+// A difference of two int32 pixels taken modulo 2^32 into -2^31 .. 2^31 - 1. Readers add the
+// differences in 32 bits (fabio's reader of 32-bit pixels cannot take the 64-bit escape at all), so
+// the wrapped difference gives them the pixel; only -2^31, which is the 32-bit escape's own value,
+// still needs the 64-bit form.
+std::int64_t wrapped(std::int64_t difference) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(difference)));
+}
+
 // Whether every pixel of a block of kBlock pixels differs from the one before it (in memory: the
 // block never starts an image) by what one byte holds. Pixels within +-2^30 cannot differ by more
 // than an int32 holds, so the differences are taken in 32 bits, which vector instructions do.
@@ -144,7 +152,7 @@ void walk(std::span<const std::int32_t> pixels, std::int32_t previous, Single &&
     if (n == 0) {
         return;
     }
-    single(0, std::int64_t{p[0]} - previous);
+    single(0, wrapped(std::int64_t{p[0]} - previous));
     for (std::size_t i = 1; i < n;) {
         if (i + kBlock <= n && block_fits_bytes(p + i)) {
             block(i);
@@ -152,7 +160,7 @@ void walk(std::span<const std::int32_t> pixels, std::int32_t previous, Single &&
             continue;
         }
         for (const std::size_t end = std::min(n, i + kBlock); i < end; ++i) {
-            single(i, std::int64_t{p[i]} - std::int64_t{p[i - 1]});
+            single(i, wrapped(std::int64_t{p[i]} - std::int64_t{p[i - 1]}));
         }
     }
 }

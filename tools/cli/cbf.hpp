@@ -19,12 +19,12 @@
 //   --CIF-BINARY-FORMAT-SECTION----
 //   ;
 //
-// Every line ends in CR LF and stays within 80 characters. The byte-offset code stores each pixel
-// as its difference from the one before it (the first from 0): one signed byte when the difference
-// lies in -127 .. 127; otherwise the byte 0x80 and a little-endian int16 when it lies in
-// -32767 .. 32767; otherwise also 0x8000 and an int32 when it lies in -2147483647 .. 2147483647;
-// otherwise also 0x80000000 and an int64 (two int32 pixels can differ by up to 2^32 - 1). The
-// values the escapes use are never differences themselves.
+// Every line ends in CR LF. The byte-offset code stores each pixel as its difference from the one
+// before it (the first from 0), taken modulo 2^32 into -2^31 .. 2^31 - 1 as readers of 32-bit
+// pixels add them: one signed byte when the difference lies in -127 .. 127; otherwise the byte 0x80
+// and a little-endian int16 when it lies in -32767 .. 32767; otherwise also 0x8000 and an int32;
+// and for -2^31 alone also 0x80000000 and an int64. The values the escapes use are never
+// differences themselves.
 #pragma once
 
 #include <cstdint>

@@ -56,7 +56,6 @@ class PendingOutput {
     PendingOutput &operator=(const PendingOutput &) = delete;
 
     const std::string &target() const { return target_; }
-    std::string temporary() const;
     int fd() const { return fd_; }
 
     // Writes all of `bytes` at the descriptor's position, or at `offset`. Throws FileError.

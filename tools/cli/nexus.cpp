@@ -156,11 +156,17 @@ class Writer {
 
 } // namespace
 
-void write_nexus(const std::string &path, const std::string &target, const Plane &plane,
-                 std::span<const std::uint8_t> pixel_mask, const HeaderFields &fields) {
+std::vector<std::uint8_t> nexus_file(const std::string &target, const Plane &plane,
+                                     std::span<const std::uint8_t> pixel_mask, const HeaderFields &fields) {
     Writer w(target);
-    Handle file(w.made(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), "create the file"),
-                H5Fclose);
+    // The file is made in memory (the core driver, no backing store) and handed over as bytes:
+    // HDF5 never writes to the file system, so a write that fails is the tool's own, reported and
+    // cleaned up like any other, and the library keeps no half-written file open.
+    const Handle access(w.made(H5Pcreate(H5P_FILE_ACCESS), "make file properties"), H5Pclose);
+    w.check(H5Pset_fapl_core(access.get(), std::size_t{1} << 22, 0), "keep the file in memory");
+    Handle file(
+        w.made(H5Fcreate(target.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()), "create the file"),
+        H5Fclose);
     const Handle root(w.made(H5Gopen2(file.get(), "/", H5P_DEFAULT), "open the root group"), H5Gclose);
     w.text_attribute(root.get(), "NX_class", "NXroot");
     w.text_attribute(root.get(), "default", "entry");
@@ -207,7 +213,17 @@ void write_nexus(const std::string &path, const std::string &target, const Plane
             w.field(header.get(), f);
         }
     }
+    w.check(H5Fflush(file.get(), H5F_SCOPE_GLOBAL), "finish the file");
+    const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
+    if (size < 0) {
+        w.fail("finish the file");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (H5Fget_file_image(file.get(), bytes.data(), bytes.size()) != size) {
+        w.fail("finish the file");
+    }
     w.check(file.close(), "finish the file");
+    return bytes;
 }
 
 } // namespace plateio::cli

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "header_fields.hpp"
 
@@ -29,9 +30,8 @@ namespace plateio::cli {
 
 struct Plane;
 
-// Writes the file at `path` (an existing empty temporary file, replaced); errors name `target`.
-// Throws FileError.
-void write_nexus(const std::string &path, const std::string &target, const Plane &plane,
-                 std::span<const std::uint8_t> pixel_mask, const HeaderFields &fields);
+// The bytes of the file; errors name `target`. Throws FileError.
+std::vector<std::uint8_t> nexus_file(const std::string &target, const Plane &plane,
+                                     std::span<const std::uint8_t> pixel_mask, const HeaderFields &fields);
 
 } // namespace plateio::cli

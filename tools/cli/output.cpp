@@ -222,9 +222,12 @@ void write_plane(OutputFormat format, PendingOutput &output, const Plane &plane,
         return;
     }
     case OutputFormat::h5:
-        output.close();
-        write_nexus(output.temporary(), output.target(), plane, pixel_mask, fields);
+#ifdef PLATEIO_HAVE_HDF5
+        output.write(nexus_file(output.target(), plane, pixel_mask, fields));
         return;
+#else
+        throw FileError(output.target(), "this plateio was built without HDF5");
+#endif
     }
 }
 
