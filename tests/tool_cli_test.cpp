@@ -323,7 +323,7 @@ TEST(ToolFailures, OutputsThatCannotBeWrittenExitWithOneAndLeaveEverythingAsItWa
          dir.file("big.h5") + ": File too large",
          small,
          "big.h5"},
-        {"file-size limit, the mask",
+        {"file-size limit, with --mask",
          {"convert", "--mask", "-o", dir.file("m.npy"), files.tra},
          dir.file("m.npy") + ": File too large",
          small,
@@ -365,6 +365,7 @@ TEST(ToolFailures, OutputsThatCannotBeWrittenExitWithOneAndLeaveEverythingAsItWa
             }
         }
         EXPECT_TRUE(left.empty()) << left[0];
+        EXPECT_FALSE(std::filesystem::exists(dir.file("m.mask.npy"))) << "no part of a failed job is kept";
     }
     struct stat device {};
     ASSERT_EQ(stat("/dev/full", &device), 0) << "a device is never replaced";

@@ -77,6 +77,17 @@ class PseudoTerminal {
     std::string name_;
 };
 
+// execv's argument vector: the program, the arguments, NULL.
+std::vector<char *> argv_of(const std::string &program, const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &argument : arguments) {
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 } // namespace
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &arguments,
@@ -97,12 +108,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         terminal = std::make_unique<PseudoTerminal>();
     }
 
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &argument : arguments) {
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char *> argv = argv_of(program, arguments);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
@@ -144,12 +150,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 
 int run_and_signal(const std::string &program, const std::vector<std::string> &arguments,
                    const std::function<bool()> &ready, int signal_number, bool &signalled) {
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &argument : arguments) {
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char *> argv = argv_of(program, arguments);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {

@@ -226,6 +226,7 @@ void write_plane(OutputFormat format, PendingOutput &output, const Plane &plane,
         output.write(nexus_file(output.target(), plane, pixel_mask, fields));
         return;
 #else
+        (void)pixel_mask;
         throw FileError(output.target(), "this plateio was built without HDF5");
 #endif
     }
