@@ -160,7 +160,7 @@ TEST(ByteOffset, RunsOfSmallDifferencesAndTheWideOnesBetweenThemDecodeToThePixel
     for (int run = 0; run < 400; ++run) {
         const std::int32_t base = run % 5 == 0   ? 0x3fffff00
                                   : run % 5 == 1 ? -0x40000000
-                                  : run % 5 == 2 ? INT32_MAX - 50
+                                  : run % 5 == 2 ? INT32_MAX - 100
                                                  : 1000 * (run % 7);
         for (std::uint32_t k = 0; k < 1 + next() % 40; ++k) {
             pixels.push_back(base + static_cast<std::int32_t>(next() % 100));
