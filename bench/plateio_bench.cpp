@@ -27,6 +27,7 @@
 #include "xarea_writer.hpp"
 #ifdef PLATEIO_BENCH_CBF
 #include "cbf.hpp" // the tool's CBF writer
+#include "md5.hpp"
 #endif
 
 namespace {
@@ -487,6 +488,17 @@ void register_all(std::vector<Row> &rows) {
                 sink.file = sink.file != nullptr ? sink.file : std::fopen(cbf_out.c_str(), "w+b");
                 plateio::cli::write_cbf(sink, *cbf_pixels, 2048, 2048, fields, "exposure2048");
                 std::fclose(sink.file);
+            }
+        });
+        // The floor under CBF writing: MD5 alone over the exposure's byte-offset code.
+        const auto cbf_code =
+            std::make_shared<std::vector<std::uint8_t>>(cbf_pixels->size() * plateio::cli::kByteOffsetWorst);
+        cbf_code->resize(plateio::cli::byte_offset_encode(*cbf_pixels, 0, cbf_code->data()));
+        reg("tool/md5-of-the-code/exposure2048", cbf_read, "", [cbf_code](benchmark::State &s) {
+            for (auto _ : s) {
+                plateio::cli::Md5 md5;
+                md5.update(*cbf_code);
+                benchmark::DoNotOptimize(md5.finish());
             }
         });
         reg("tool/cbf-code+md5/exposure2048", cbf_read, "", [cbf_pixels](benchmark::State &s) {
