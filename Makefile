@@ -1,7 +1,7 @@
 # The two commands of the README:
 #   make test   configure, build and run every test (build tree build/release)
-#   make demo   synthesise exposures, describe, preview and convert them with the plateio tool, and
-#               load them through the example host
+#   make demo   synthesise exposures, describe, preview and convert them (TIFF, CBF, NeXus/HDF5) with
+#               the plateio tool, and load them through the example host
 # Others: make bench, make fuzz [FUZZ_SECONDS=60], make format, make clean.
 # CMAKE_ARGS passes extra cache settings, e.g. make test CMAKE_ARGS=-DPLATEIO_WERROR=ON.
 
@@ -43,6 +43,9 @@ demo: build
 	$(TOOL) preview --size 600 -o $(DEMO)/powder.png $(DEMO)/powder.tra
 	$(TOOL) preview --size 600 -o $(DEMO)/powder_xarea.png $(DEMO)/powder_xarea.xa
 	$(TOOL) convert -j 2 --to tiff -o $(DEMO) $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
+	@echo "== CBF (with the plate's mask beside it) and NeXus/HDF5, as crystallography programs read them"
+	$(TOOL) convert --to cbf --mask -o $(DEMO)/powder.cbf $(DEMO)/powder.tra
+	$(TOOL) convert --to h5 -o $(DEMO)/powder_xarea.h5 $(DEMO)/powder_xarea.xa
 	@echo "== the example host: dlopen by name, its own sind, cosd and binning"
 	$(BUILD)/examples/plateio_example_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
 	@echo "== files written" && ls -l $(DEMO)

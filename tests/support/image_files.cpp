@@ -32,6 +32,20 @@ TiffImage read_tiff(const std::string &path) {
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &image.samples_per_pixel);
     TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &image.photometric);
     image.directories = static_cast<std::uint32_t>(TIFFNumberOfDirectories(tiff.get()));
+    const char *description = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) == 1 && description != nullptr) {
+        image.description = description;
+    }
+    if (image.bits_per_sample == 8 && image.sample_format == SAMPLEFORMAT_UINT &&
+        image.samples_per_pixel == 1) {
+        std::vector<std::uint8_t> row(image.width);
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            if (TIFFReadScanline(tiff.get(), row.data(), y) != 1) {
+                throw std::runtime_error("libtiff cannot read row " + std::to_string(y) + " of " + path);
+            }
+            image.pixels.insert(image.pixels.end(), row.begin(), row.end());
+        }
+    }
     if (image.bits_per_sample == 32 && image.sample_format == SAMPLEFORMAT_INT &&
         image.samples_per_pixel == 1 &&
         static_cast<std::size_t>(TIFFScanlineSize(tiff.get())) == std::size_t{image.width} * 4) {
@@ -100,6 +114,10 @@ NpyArray read_npy(const std::string &path) {
         throw std::runtime_error(path + ": unexpected header " + header);
     }
     array.data_offset = 10 + header_length;
+    if (array.descr == "|u1") {
+        array.values.assign(bytes.begin() + static_cast<std::ptrdiff_t>(array.data_offset), bytes.end());
+        return array;
+    }
     if (array.descr != "<i4") {
         return array;
     }

@@ -16,7 +16,8 @@ struct TiffImage {
     std::uint16_t samples_per_pixel = 0;
     std::uint16_t photometric = 0;
     std::uint32_t directories = 0;
-    std::vector<std::int32_t> pixels; // when the file holds 32-bit signed samples
+    std::string description;          // ImageDescription
+    std::vector<std::int32_t> pixels; // 32-bit signed samples, or 8-bit unsigned ones widened
 };
 
 // Reads a TIFF with libtiff; throws when libtiff cannot open it.
@@ -30,7 +31,8 @@ struct NpyArray {
     std::vector<std::int32_t> values;
 };
 
-// Parses a .npy file of format 1.0 with a little-endian int32 array; throws on anything else.
+// Parses a .npy file of format 1.0 with a little-endian int32 array or a uint8 one (values widened);
+// throws on anything else.
 NpyArray read_npy(const std::string &path);
 
 struct PngImage {

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,6 +77,17 @@ class PseudoTerminal {
     std::string name_;
 };
 
+// execv's argument vector: the program, the arguments, NULL.
+std::vector<char *> argv_of(const std::string &program, const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &argument : arguments) {
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 } // namespace
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &arguments,
@@ -95,12 +108,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         terminal = std::make_unique<PseudoTerminal>();
     }
 
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &argument : arguments) {
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
+    std::vector<char *> argv = argv_of(program, arguments);
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child < 0) {
@@ -115,6 +123,12 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         for (const auto &[name, value] : options.environment) {
             setenv(name.c_str(), value.c_str(), 1);
         }
+        if (options.file_size_limit >= 0) {
+            const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                               static_cast<rlim_t>(options.file_size_limit)};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        alarm(options.timeout_seconds); // kept across exec: a program that hangs is ended
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -126,9 +140,50 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     }
     RunResult result;
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    if (WIFSIGNALED(wait_status)) {
+        result.err += "(ended by signal " + std::to_string(WTERMSIG(wait_status)) + ")\n";
+    }
     result.out = out.contents();
-    result.err = terminal ? terminal->drain() : err.contents();
+    result.err += terminal ? terminal->drain() : err.contents();
     return result;
+}
+
+int run_and_signal(const std::string &program, const std::vector<std::string> &arguments,
+                   const std::function<bool()> &ready, int signal_number, bool &signalled) {
+    std::vector<char *> argv = argv_of(program, arguments);
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        alarm(60);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    signalled = false;
+    int wait_status = 0;
+    for (int waited = 0; waited < 60000; ++waited) {
+        const pid_t done = waitpid(child, &wait_status, WNOHANG);
+        if (done == child) {
+            return wait_status;
+        }
+        if (ready()) {
+            kill(child, signal_number);
+            signalled = true;
+            break;
+        }
+        usleep(1000);
+    }
+    while (waitpid(child, &wait_status, 0) < 0) {
+        if (errno != EINTR) {
+            throw std::runtime_error("waitpid failed");
+        }
+    }
+    return wait_status;
 }
 
 } // namespace plateio::test

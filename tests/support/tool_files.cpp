@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "plateio.h"
+#include "support/image_files.hpp"
 
 namespace plateio::test {
 
@@ -31,6 +32,43 @@ LoadedImage library_pixels(const std::string &path, bool xarea) {
     image.pixels.assign(pixels, pixels + static_cast<std::size_t>(image.width) *
                                              static_cast<std::size_t>(image.height));
     return image;
+}
+
+std::vector<std::uint8_t> library_mask(const std::string &path) {
+    plateio_frame frame{};
+    plateio_read_mask(path.c_str(), nullptr, 0, &frame);
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(frame.width) *
+                                   static_cast<std::size_t>(frame.height));
+    if (plateio_read_mask(path.c_str(), mask.data(), mask.size(), &frame) != PLATEIO_OK) {
+        throw std::runtime_error("plateio_read_mask refused " + path);
+    }
+    return mask;
+}
+
+OutsideReading read_outside(const std::string &mode, const std::string &path, const std::string &scratch) {
+    OutsideReading reading;
+    const std::string pixels = scratch + "/outside-" + mode + ".npy";
+    const RunResult r = run_program(PLATEIO_PYTHON, {PLATEIO_OUTSIDE_READERS, mode, path, pixels});
+    reading.status = r.status;
+    reading.skipped = r.status == 77;
+    reading.out = r.out + r.err;
+    if (r.status == 0) {
+        reading.pixels = read_npy(pixels).values;
+        if (mode == "h5py") {
+            reading.extra = read_npy(pixels.substr(0, pixels.size() - 4) + ".pixel_mask.npy").values;
+        }
+    }
+    return reading;
+}
+
+bool has_line(const std::string &lines, const std::string &line) {
+    return ("\n" + lines).find("\n" + line + "\n") != std::string::npos;
+}
+
+RunResult check_json(const std::string &json) {
+    RunOptions options;
+    options.input = json;
+    return run_program(PLATEIO_PYTHON, {PLATEIO_OUTSIDE_READERS, "json"}, options);
 }
 
 namespace {

@@ -24,6 +24,28 @@ struct LoadedImage {
 // The pixels read_tra (TRA) or read_xi (X-Area) gives for a file, as a host gets them.
 LoadedImage library_pixels(const std::string &path, bool xarea);
 
+// The library's mask of a file (plateio_read_mask): 1 where the file records no value.
+std::vector<std::uint8_t> library_mask(const std::string &path);
+
+// What one of the field's readers (tests/support/outside_readers.py, run by the system's Python)
+// makes of a file the tool wrote. `skipped` when the reader is not installed.
+struct OutsideReading {
+    bool skipped = false;
+    int status = -1;
+    std::string out;                  // the reader's "key value" lines, or its error
+    std::vector<std::int32_t> pixels; // the image, as int32
+    std::vector<std::int32_t> extra;  // h5py: the detector's pixel_mask
+};
+// `mode`: fabio, pycbf or h5py (see the script). `scratch` is a directory for the pixels.
+OutsideReading read_outside(const std::string &mode, const std::string &path, const std::string &scratch);
+
+// Whether `lines` holds the line `line` (without its line end).
+bool has_line(const std::string &lines, const std::string &line);
+
+// Checks standard input `json` strictly (UTF-8, no NaN or Infinity) with Python's json module and
+// returns its values as "path = value" lines; `status` is not 0 when it is not JSON (77: no Python).
+RunResult check_json(const std::string &json);
+
 // A directory with three synthetic exposures, made once and shared by the tests.
 struct ToolFiles {
     TempDir dir;

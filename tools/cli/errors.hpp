@@ -16,11 +16,21 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// A file that could not be read or written. The message names the file and the reason.
+// A file that could not be read or written. The message names the file and the reason; `code` is
+// the library's PLATEIO_E_... code of a read that failed (PLATEIO_E_OPEN for a file the tool would
+// not or could not open), 0 for an output that could not be written.
 class FileError : public std::runtime_error {
   public:
-    FileError(const std::string &path, const std::string &reason)
-        : std::runtime_error(path + ": " + reason) {}
+    FileError(const std::string &path, const std::string &reason, int code = 0)
+        : std::runtime_error(path + ": " + reason), path_(path), reason_(reason), code_(code) {}
+    const std::string &path() const { return path_; }
+    const std::string &reason() const { return reason_; }
+    int code() const { return code_; }
+
+  private:
+    std::string path_;
+    std::string reason_;
+    int code_;
 };
 
 // The C library's text for an errno value ("No such file or directory"), safe on any thread.

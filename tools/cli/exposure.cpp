@@ -1,79 +1,68 @@
 #include "exposure.hpp"
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
 
 #include "errors.hpp"
+#include "files.hpp"
 
 namespace plateio::cli {
 
 namespace {
 
-image_info blank_info() {
-    image_info info{};
-    for (double &value : info.geometry) {
-        value = std::numeric_limits<double>::quiet_NaN();
-    }
-    return info;
+// A TRA image is always 1200 x 1200; an X-Area pixel takes at least a byte of its file (a code of a
+// difference-coded block, four bytes of a plain one). So max(1200 * 1200, file size) pixels always
+// hold the image, and the whole frame comes from one read. The memory is not touched beyond the
+// image. Beyond a bound the size is asked first instead.
+constexpr std::uint64_t kTraPixels = 1200 * 1200;
+constexpr std::uint64_t kGuessBound = std::uint64_t{1} << 27;
+
+std::string reason_of(const plateio_frame &frame, std::int32_t code) {
+    return frame.reason[0] != '\0' ? std::string(frame.reason) : std::string(plateio_strerror(code));
 }
 
-void load_tra(const std::string &path, bool describe, Exposure &exposure) {
-    if (describe) {
-        image_info info = blank_info();
-        if (read_tra_header(path.c_str(), &info) != 1) {
-            throw FileError(
-                path,
-                "read_tra_header could not read its header (the library's message is on standard output)");
-        }
-        exposure.info = info;
-    }
-    std::int32_t *pixels = nullptr;
-    if (read_tra(path.c_str(), &pixels, &exposure.width, &exposure.height) != 1) {
-        throw FileError(path, "read_tra could not load it (the library's message is on standard output)");
-    }
-    exposure.pixels.reset(pixels);
-}
-
-void load_xarea(const std::string &path, bool describe, Exposure &exposure) {
-    if (describe) {
-        xi_header header{};
-        void *block = nullptr;
-        if (readXImage(path.c_str(), &header, &block) != 1) {
-            std::free(block);
-            throw FileError(
-                path,
-                "readXImage could not read its container (the library's message is on standard output)");
-        }
-        std::free(block);
-        exposure.compressed = header.compression == 1;
-        image_info info = blank_info();
-        if (read_xi_header(path.c_str(), &info) != 1) {
-            throw FileError(
-                path,
-                "read_xi_header could not read its header (the library's message is on standard output)");
-        }
-        exposure.info = info;
-    }
-    pixel_image image{};
-    reduction_params params{};
-    params.geometry2 = PLATEIO_UNSET;
-    if (read_xi(path.c_str(), &image, &params) != 1) {
-        throw FileError(path, "read_xi could not load it (the library's message is on standard output)");
-    }
-    exposure.pixels.reset(image.pixels);
-    exposure.width = image.width;
-    exposure.height = image.height;
+std::int32_t *allocate(std::size_t count) {
+    return static_cast<std::int32_t *>(std::malloc(std::max<std::size_t>(count, 1) * sizeof(std::int32_t)));
 }
 
 } // namespace
 
-Exposure load_exposure(const std::string &path, bool describe) {
+const char *family_name(std::int32_t family) {
+    return family == PLATEIO_FAMILY_TRA ? "TRA" : family == PLATEIO_FAMILY_XAREA ? "X-Area" : "unknown";
+}
+
+Exposure load_exposure(const std::string &path, bool with_mask) {
+    const std::uint64_t file_size = check_input(path);
     Exposure exposure;
-    exposure.format = detect_format(path);
-    if (exposure.format == Format::tra) {
-        load_tra(path, describe, exposure);
-    } else {
-        load_xarea(path, describe, exposure);
+    std::size_t capacity = 0;
+    if (const std::uint64_t guess = std::max(kTraPixels, file_size); guess <= kGuessBound) {
+        capacity = static_cast<std::size_t>(guess);
+        exposure.pixels.reset(allocate(capacity));
+        if (!exposure.pixels) {
+            throw FileError(path, plateio_strerror(PLATEIO_E_NO_MEMORY), PLATEIO_E_NO_MEMORY);
+        }
+    }
+    std::int32_t code = plateio_read(path.c_str(), exposure.pixels.get(), capacity, &exposure.frame, 0);
+    if (code == PLATEIO_E_CAPACITY) {
+        capacity = exposure.size();
+        exposure.pixels.reset(allocate(capacity));
+        if (!exposure.pixels) {
+            throw FileError(path, plateio_strerror(PLATEIO_E_NO_MEMORY), PLATEIO_E_NO_MEMORY);
+        }
+        code = plateio_read(path.c_str(), exposure.pixels.get(), capacity, &exposure.frame, 0);
+    }
+    if (code != PLATEIO_OK) {
+        throw FileError(path, reason_of(exposure.frame, code), code);
+    }
+    if ((exposure.frame.warnings & PLATEIO_WARN_COUNTS) != 0) {
+        exposure.warnings.push_back(reason_of(exposure.frame, code));
+    }
+    if (with_mask) {
+        exposure.mask.resize(exposure.size());
+        plateio_frame frame{};
+        code = plateio_read_mask(path.c_str(), exposure.mask.data(), exposure.mask.size(), &frame);
+        if (code != PLATEIO_OK) {
+            throw FileError(path, reason_of(frame, code), code);
+        }
     }
     return exposure;
 }

@@ -1,14 +1,15 @@
-// An exposure as the library hands it to a host: its pixels, and when asked its description.
+// An exposure as the tool reads it, through the library's quiet functions: the pixels and the frame
+// (family, size, overflow count, header values) from one plateio_read, and, when asked, the mask of
+// pixels the file records no value for from plateio_read_mask.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
-#include "detect.hpp"
 #include "plateio.h"
 
 namespace plateio::cli {
@@ -18,22 +19,23 @@ struct FreeDeleter {
 };
 
 struct Exposure {
-    Format format = Format::tra;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::unique_ptr<std::int32_t[], FreeDeleter> pixels; // from the library; PIXEL_OVERFLOW marks
-    std::optional<image_info> info;                      // when described
-    std::optional<bool> compressed;                      // X-Area, when described
+    plateio_frame frame{};
+    std::unique_ptr<std::int32_t[], FreeDeleter> pixels; // PIXEL_OVERFLOW marks overflowed pixels
+    std::vector<std::uint8_t> mask;                      // 1: no value recorded; empty when not read
+    std::vector<std::string> warnings;                   // what the library warned of, one line each
 
-    std::span<const std::int32_t> view() const {
-        return {pixels.get(), static_cast<std::size_t>(width) * static_cast<std::size_t>(height)};
+    std::size_t size() const {
+        return static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height);
     }
+    std::span<const std::int32_t> view() const { return {pixels.get(), size()}; }
+    bool tra() const { return frame.family == PLATEIO_FAMILY_TRA; }
 };
 
-// Detects the format and loads the pixels with read_tra or read_xi; with `describe`, also the
-// header with read_tra_header or read_xi_header (and, for X-Area, whether the pixel block is
-// difference-coded). geometry entries a format does not fill are NaN. The library's own messages
-// appear on standard output; a failure throws FileError.
-Exposure load_exposure(const std::string &path, bool describe);
+// "TRA" or "X-Area".
+const char *family_name(std::int32_t family);
+
+// Checks the input (check_input) and reads it; with `with_mask` also its mask. A failure throws
+// FileError with the library's code and reason.
+Exposure load_exposure(const std::string &path, bool with_mask);
 
 } // namespace plateio::cli

@@ -8,6 +8,7 @@
 
 #include "commands.hpp"
 #include "errors.hpp"
+#include "files.hpp"
 
 namespace plateio::cli {
 
@@ -19,9 +20,9 @@ namespace {
 
 const Command kCommands[] = {
     {"info", "describe exposures: format, size, header values, pixel statistics", kInfoHelp, run_info},
-    {"convert", "convert exposures to 32-bit TIFF or NumPy .npy", kConvertHelp, run_convert},
-    {"preview", "draw an exposure as a PNG (log grey scale, overflowed pixels red)", kPreviewHelp,
-     run_preview},
+    {"convert", "convert exposures to TIFF, NumPy .npy, CBF or NeXus/HDF5", kConvertHelp, run_convert},
+    {"preview", "draw an exposure as a PNG (log grey scale, overflowed red, off the plate blue)",
+     kPreviewHelp, run_preview},
     {"synth", "write a synthetic TRA or X-Area exposure", kSynthHelp, run_synth},
     {"correct", "apply the detector geometry correction (or its inverse) to points", kCorrectHelp,
      run_correct},
@@ -36,8 +37,8 @@ std::string tool_help() {
     }
     help += "\n'plateio COMMAND --help' describes a command.\n"
             "Exit status: 0 on success, 1 when a file could not be read or written (the reason is on\n"
-            "standard error), 2 for a wrong command line. Messages of the library itself appear on\n"
-            "standard output, as in any host.\n";
+            "standard error), 2 for a wrong command line. Exposures are read through the library's\n"
+            "quiet functions, so standard output carries only what the command prints.\n";
     return help;
 }
 
@@ -100,6 +101,7 @@ int run(const std::vector<std::string> &arguments) {
 } // namespace plateio::cli
 
 int main(int argc, char **argv) {
+    plateio::cli::install_output_cleanup();
     try {
         return plateio::cli::run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc &) {

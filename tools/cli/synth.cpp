@@ -5,7 +5,7 @@
 
 #include "commands.hpp"
 #include "errors.hpp"
-#include "output.hpp"
+#include "files.hpp"
 #include "synth.hpp"
 
 namespace plateio::cli {
@@ -144,7 +144,10 @@ int run_synth(Args &args) {
         const std::vector<std::int32_t> image = writers::synth_exposure(settings);
         bytes = writers::synth_xarea_file(image, settings.width, settings.height, values, compressed);
     }
-    write_output(*out, bytes);
+    check_output_target(*out);
+    PendingOutput output(*out);
+    output.write(bytes);
+    output.commit();
     return kExitOk;
 }
 
