@@ -61,6 +61,11 @@ template <class T> MallocPtr<T> zeroed_array(std::size_t count) noexcept {
     return MallocPtr<T>(static_cast<T *>(std::calloc(count != 0 ? count : 1, sizeof(T))));
 }
 
+// Asks the kernel to back a large block that is about to be written whole with huge pages: a fresh
+// array of tens of megabytes otherwise costs one page fault every 4 KiB, which on a virtual machine
+// takes longer than filling it. Does nothing for smaller blocks, or where the kernel has no such advice.
+void advise_huge_pages(void *block, std::size_t bytes) noexcept;
+
 // The bytes of a block from malloc that may be read: at least what was asked for, often a little
 // more. Where the C library cannot tell, `requested` is taken on trust.
 std::size_t allocated_size(const void *block, std::size_t requested) noexcept;

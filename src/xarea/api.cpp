@@ -148,6 +148,9 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
         print_no_memory();
         return;
     }
+    if (layout.codes == *pixel_count) {
+        advise_huge_pages(pixels.get(), *pixel_count * sizeof(std::int32_t));
+    }
     xarea::CodedSections sections =
         xarea::value_sections({entry + layout.codes, length - layout.codes}, layout);
     sections.codes = {entry, layout.codes};
@@ -185,6 +188,7 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi(const char *path, pixel_i
     }
     if (!f) {
         pixels = malloc_array<std::int32_t>(pixel_count);
+        advise_huge_pages(pixels.get(), pixel_count * sizeof(std::int32_t));
         f = pixels
                 ? xarea::read_pixels(source, container, fields, pixel_count, pixels.get(), best_isa(), read)
                 : fault(FaultKind::no_memory, static_cast<std::int64_t>(pixel_count * sizeof(std::int32_t)));
