@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "plateio.h"
+#include "support/proc_status.hpp"
 
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
@@ -149,30 +150,14 @@ inline void check_printed(const std::string &printed, const std::string &expecte
 class PeakResident {
   public:
     PeakResident() {
-        std::FILE *clear = std::fopen("/proc/self/clear_refs", "w");
-        FUZZ_CHECK(clear != nullptr);
-        FUZZ_CHECK(std::fputs("5", clear) >= 0);
-        std::fclose(clear);
-        start_kib_ = status_kib("VmRSS:");
+        FUZZ_CHECK(test::reset_peak_resident());
+        start_kib_ = test::status_kib("VmRSS:");
+        FUZZ_CHECK(start_kib_ >= 0);
     }
     // KiB the peak rose above where the stretch began.
-    long growth_kib() const { return status_kib("VmHWM:") - start_kib_; }
+    long growth_kib() const { return test::status_kib("VmHWM:") - start_kib_; }
 
   private:
-    static long status_kib(const char *field) {
-        std::FILE *status = std::fopen("/proc/self/status", "r");
-        FUZZ_CHECK(status != nullptr);
-        char line[256];
-        long value = -1;
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            if (std::strncmp(line, field, std::strlen(field)) == 0) {
-                value = std::atol(line + std::strlen(field));
-            }
-        }
-        std::fclose(status);
-        FUZZ_CHECK(value >= 0);
-        return value;
-    }
     long start_kib_;
 };
 

@@ -81,10 +81,7 @@ Fault open_classified(const char *path, Source &source, plateio_frame &frame) no
 // A TRA file's head: its header values and row spans, into the frame.
 Fault open_tra(Source &source, const char *path, plateio_frame &frame, tra::RowSpans &spans) noexcept {
     tra::Head head;
-    if (Fault f = tra::read_head(source, head)) {
-        return f;
-    }
-    if (Fault f = tra::expand_row_table(head, spans)) {
+    if (Fault f = tra::read_spans(source, head, spans)) {
         return f;
     }
     const tra::HeaderValues values = tra::parse_header_values(
@@ -141,19 +138,31 @@ void warn_counts(plateio_frame &frame, const xarea::Verdict &verdict, const xare
                   fields.delta16_count);
 }
 
-Fault probe(const char *path, plateio_frame &frame) noexcept {
+// A file opened, its family told and its description in the frame: what every quiet function starts
+// with. For TRA, `spans`; for X-Area, the container, the header's fields; for both, the pixel count.
+struct Described {
     Source source;
-    if (Fault f = open_classified(path, source, frame)) {
-        return f;
-    }
-    if (frame.family == PLATEIO_FAMILY_TRA) {
-        tra::RowSpans spans;
-        return open_tra(source, path, frame, spans);
-    }
+    tra::RowSpans spans;
     xarea::Container container;
     xarea::Fields fields;
     std::size_t pixels = 0;
-    return open_xarea(source, path, frame, container, fields, pixels, kProbeTableBytes);
+};
+
+Fault describe_file(const char *path, plateio_frame &frame, Described &file,
+                    std::size_t table_limit) noexcept {
+    if (Fault f = open_classified(path, file.source, frame)) {
+        return f;
+    }
+    if (frame.family == PLATEIO_FAMILY_TRA) {
+        file.pixels = tra::kGridPixels;
+        return open_tra(file.source, path, frame, file.spans);
+    }
+    return open_xarea(file.source, path, frame, file.container, file.fields, file.pixels, table_limit);
+}
+
+Fault probe(const char *path, plateio_frame &frame) noexcept {
+    Described file;
+    return describe_file(path, frame, file, kProbeTableBytes);
 }
 
 Fault read(const char *path, std::int32_t *out, std::size_t capacity, plateio_frame &frame,
@@ -161,76 +170,49 @@ Fault read(const char *path, std::int32_t *out, std::size_t capacity, plateio_fr
     if ((flags & ~PLATEIO_KEEP_SATURATED) != 0) {
         return argument("unknown flags");
     }
-    Source source;
-    if (Fault f = open_classified(path, source, frame)) {
+    Described file;
+    if (Fault f = describe_file(path, frame, file, xarea::kWholeTable)) {
+        return f;
+    }
+    if (Fault f = check_capacity(file.pixels, capacity, out)) {
         return f;
     }
     const Isa isa = best_isa();
     if (frame.family == PLATEIO_FAMILY_TRA) {
-        tra::RowSpans spans;
-        if (Fault f = open_tra(source, path, frame, spans)) {
-            return f;
-        }
-        if (Fault f = check_capacity(tra::kGridPixels, capacity, out)) {
-            return f;
-        }
         const auto saturation =
             (flags & PLATEIO_KEEP_SATURATED) != 0 ? tra::Saturation::keep : tra::Saturation::mark;
         std::uint64_t saturated = 0;
-        if (Fault f = tra::read_grid(source, spans, out, saturation, isa, saturated)) {
+        if (Fault f = tra::read_grid(file.source, file.spans, out, saturation, isa, saturated)) {
             return f;
         }
         frame.overflow_count = static_cast<std::int32_t>(saturated);
         return {};
     }
-    xarea::Container container;
-    xarea::Fields fields;
-    std::size_t pixels = 0;
-    if (Fault f = open_xarea(source, path, frame, container, fields, pixels, xarea::kWholeTable)) {
-        return f;
-    }
-    if (Fault f = check_capacity(pixels, capacity, out)) {
-        return f;
-    }
     xarea::PixelRead result;
-    if (Fault f = xarea::read_pixels(source, container, fields, pixels, out, isa, result)) {
+    if (Fault f =
+            xarea::read_pixels(file.source, file.container, file.fields, file.pixels, out, isa, result)) {
         return f;
     }
     frame.overflow_count = static_cast<std::int32_t>(result.overflow_count);
     if (result.verdict.counts_disagree) {
-        warn_counts(frame, result.verdict, fields);
+        warn_counts(frame, result.verdict, file.fields);
     }
     return {};
 }
 
 Fault read_mask(const char *path, std::uint8_t *mask, std::size_t capacity, plateio_frame &frame) noexcept {
-    Source source;
-    if (Fault f = open_classified(path, source, frame)) {
+    Described file;
+    if (Fault f = describe_file(path, frame, file, xarea::kWholeTable)) {
+        return f;
+    }
+    if (Fault f = check_capacity(file.pixels, capacity, mask)) {
         return f;
     }
     if (frame.family == PLATEIO_FAMILY_TRA) {
-        tra::RowSpans spans;
-        if (Fault f = open_tra(source, path, frame, spans)) {
-            return f;
-        }
-        if (Fault f = check_capacity(tra::kGridPixels, capacity, mask)) {
-            return f;
-        }
-        tra::mark_unrecorded(spans, mask);
-        return {};
-    }
-    xarea::Container container;
-    xarea::Fields fields;
-    std::size_t pixels = 0;
-    if (Fault f = open_xarea(source, path, frame, container, fields, pixels, xarea::kWholeTable)) {
-        return f;
-    }
-    if (Fault f = check_capacity(pixels, capacity, mask)) {
-        return f;
-    }
-    // An X-Area file records a value for every pixel.
-    if (pixels != 0) {
-        std::memset(mask, 0, pixels);
+        tra::mark_unrecorded(file.spans, mask);
+    } else if (file.pixels != 0) {
+        // An X-Area file records a value for every pixel.
+        std::memset(mask, 0, file.pixels);
     }
     return {};
 }

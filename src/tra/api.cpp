@@ -24,10 +24,7 @@ Fault load_grid(const char *path, Saturation saturation, MallocPtr<std::int32_t>
     if (Fault f = source.open(path)) {
         return f;
     }
-    if (Fault f = read_head(source, head)) {
-        return f;
-    }
-    if (Fault f = expand_row_table(head, spans)) {
+    if (Fault f = read_spans(source, head, spans)) {
         return f;
     }
     grid = malloc_array<std::int32_t>(kGridPixels);

@@ -115,6 +115,13 @@ Fault expand_row_table(const Head &head, RowSpans &spans) noexcept {
     return {};
 }
 
+Fault read_spans(Source &source, Head &head, RowSpans &spans) noexcept {
+    if (Fault f = read_head(source, head)) {
+        return f;
+    }
+    return expand_row_table(head, spans);
+}
+
 Fault read_grid(Source &source, const RowSpans &spans, std::int32_t *grid, Saturation saturation, Isa isa,
                 std::uint64_t &saturated) noexcept {
     StreamReader stream(source, spans.stream_count, saturation, isa);

@@ -96,10 +96,7 @@ Fault read_remapped(const char *path, const remap_target &target, std::int32_t *
     if (Fault f = source.open(path)) {
         return f;
     }
-    if (Fault f = read_head(source, head)) {
-        return f;
-    }
-    if (Fault f = expand_row_table(head, spans)) {
+    if (Fault f = read_spans(source, head, spans)) {
         return f;
     }
     const Isa isa = best_isa();

@@ -1,5 +1,7 @@
 #include "child.hpp"
 
+#include "proc_status.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,26 +10,6 @@
 #include <unistd.h>
 
 namespace plateio::test {
-
-namespace {
-
-long status_kib(const char *field) {
-    std::FILE *status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0) {
-            value = std::atol(line + std::strlen(field));
-        }
-    }
-    std::fclose(status);
-    return value;
-}
-
-} // namespace
 
 ChildResult in_child(const std::function<int()> &action) {
     int pipe_ends[2];
@@ -64,10 +46,7 @@ ChildResult in_child(const std::function<int()> &action) {
 }
 
 long peak_resident_growth_kib(const std::function<void()> &measure) {
-    if (std::FILE *clear = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", clear);
-        std::fclose(clear);
-    }
+    reset_peak_resident();
     const long before = status_kib("VmRSS:");
     measure();
     return status_kib("VmHWM:") - before;
