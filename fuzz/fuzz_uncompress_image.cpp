@@ -21,16 +21,17 @@ constexpr std::size_t kFields = 20;
 constexpr std::uint64_t kLargestImage = std::uint64_t{1} << 18;
 
 xi_header header_from(reference::Bytes bytes) {
+    using writers::set_field;
     xi_header header = fuzz::patterned<xi_header>();
-    header.compression = reference::i32_at(bytes, 0);
-    header.width = reference::i32_at(bytes, 4);
-    header.height = reference::i32_at(bytes, 8);
-    header.delta16_count = reference::i32_at(bytes, 12);
-    header.delta32_count = reference::i32_at(bytes, 16);
+    set_field(header.compression, reference::i32_at(bytes, 0));
+    set_field(header.width, reference::i32_at(bytes, 4));
+    set_field(header.height, reference::i32_at(bytes, 8));
+    set_field(header.delta16_count, reference::i32_at(bytes, 12));
+    set_field(header.delta32_count, reference::i32_at(bytes, 16));
     const auto count = reference::pixel_count_of(header);
     if (count && *count > kLargestImage) {
-        header.width %= 512;
-        header.height %= 512;
+        set_field(header.width, reference::i32_at(bytes, 4) % 512);
+        set_field(header.height, reference::i32_at(bytes, 8) % 512);
     }
     return header;
 }

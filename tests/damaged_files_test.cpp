@@ -338,7 +338,7 @@ std::vector<XAreaFileCase> xarea_files() {
     // The pixel entry's data first, the header entry's last, and an entry of another name between.
     writers::XiContainer reversed;
     xi_header header = writers::make_xi_header(12, 10, 0);
-    header.overflow_threshold = 20000;
+    writers::set_field(header.overflow_threshold, 20000);
     reversed.entries.push_back({"XArea_Image", writers::plain_block(xarea_picture(12, 10, 13)), {}, {}});
     reversed.entries.push_back({"XArea_Other", {1, 2, 3, 4}, {}, {}});
     reversed.entries.push_back({"XArea_ImgHdr", writers::record_bytes(header), {}, {}});

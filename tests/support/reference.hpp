@@ -3,7 +3,9 @@
 // console text, and what the host's records hold afterwards. The truncation and mutation sweeps, the
 // allocation-failure sweep and the fuzz targets hold the library to it.
 //
-// Header-only and free of the test framework, so that the fuzz targets can use it too.
+// Header-only and free of the test framework, so that the fuzz targets can use it too. Every value
+// is put together from its bytes, and the fields of an xi_header record (the file's bytes) are read
+// with get_field: the reference holds on a big-endian host as on a little-endian one.
 #pragma once
 
 #include <algorithm>
@@ -19,11 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "little_endian.hpp"
 #include "plateio.h"
 
 namespace plateio::reference {
 
 using Bytes = std::span<const std::uint8_t>;
+using writers::get_field;
 
 inline std::uint16_t u16_at(Bytes bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -95,9 +99,7 @@ inline std::optional<std::vector<std::int32_t>> tra_grid(Bytes file, bool mark) 
 // A word-swapped VAX real from the four bytes at `at`: halves swapped, an IEEE single, a quarter.
 inline double vax_real(Bytes bytes, std::size_t at) {
     const std::uint8_t swapped[4] = {bytes[at + 2], bytes[at + 3], bytes[at], bytes[at + 1]};
-    float value = 0;
-    std::memcpy(&value, swapped, 4);
-    return static_cast<double>(value) * 0.25;
+    return static_cast<double>(writers::from_le_bytes<float>(swapped)) * 0.25;
 }
 
 // The record read_tra_header leaves, starting from `before`; nothing when the file is refused.
@@ -320,23 +322,25 @@ inline Decoded decode(Bytes block, std::size_t count, std::int32_t delta16, std:
 }
 
 inline bool counts_disagree(const Decoded &d, const xi_header &h) {
-    return d.taken16 != static_cast<std::uint64_t>(std::int64_t{h.delta16_count}) ||
-           d.taken32 != static_cast<std::uint64_t>(std::int64_t{h.delta32_count});
+    return d.taken16 != static_cast<std::uint64_t>(std::int64_t{get_field(h.delta16_count)}) ||
+           d.taken32 != static_cast<std::uint64_t>(std::int64_t{get_field(h.delta32_count)});
 }
 
 inline std::string corrupt_report(const Decoded &d, const xi_header &h) {
     char line[128];
-    std::snprintf(line, sizeof line, "%" PRIu64 " %d %" PRIu64 " %d\n", d.taken32, h.delta32_count, d.taken16,
-                  h.delta16_count);
+    std::snprintf(line, sizeof line, "%" PRIu64 " %d %" PRIu64 " %d\n", d.taken32, get_field(h.delta32_count),
+                  d.taken16, get_field(h.delta16_count));
     return std::string(line) + " uncompressImage(): corrupt imagedata ";
 }
 
 // width * height when a platform array of that many int32 can hold it.
 inline std::optional<std::size_t> pixel_count_of(const xi_header &h) {
-    if (h.width < 0 || h.height < 0) {
+    const std::int32_t width = get_field(h.width);
+    const std::int32_t height = get_field(h.height);
+    if (width < 0 || height < 0) {
         return std::nullopt;
     }
-    const std::uint64_t count = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height);
+    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
     if (count > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / 4) {
         return std::nullopt;
     }
@@ -352,7 +356,7 @@ struct Uncompressed {
 
 inline Uncompressed uncompress(const xi_header &header, Bytes block) {
     Uncompressed out;
-    if (header.compression != 1) {
+    if (get_field(header.compression) != 1) {
         return out;
     }
     const auto count = pixel_count_of(header);
@@ -360,7 +364,7 @@ inline Uncompressed uncompress(const xi_header &header, Bytes block) {
         out.printed = " uncompressImage(): no memory";
         return out;
     }
-    Decoded decoded = decode(block, *count, header.delta16_count, header.delta32_count);
+    Decoded decoded = decode(block, *count, get_field(header.delta16_count), get_field(header.delta32_count));
     if (!decoded.complete || counts_disagree(decoded, header)) {
         out.printed = corrupt_report(decoded, header);
     }
@@ -394,12 +398,13 @@ inline Import import(Bytes file, const std::string &path) {
     }
     const xi_header header = record_of(c.header);
     const auto count = pixel_count_of(header);
-    const bool coded = header.compression == 1;
+    const bool coded = get_field(header.compression) == 1;
+    const std::int32_t delta16 = get_field(header.delta16_count);
+    const std::int32_t delta32 = get_field(header.delta32_count);
     bool fits = count && *count <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
     if (fits && coded) {
-        const std::uint64_t need = *count +
-                                   2 * static_cast<std::uint64_t>(std::max(header.delta16_count, 0)) +
-                                   4 * static_cast<std::uint64_t>(std::max(header.delta32_count, 0));
+        const std::uint64_t need = *count + 2 * static_cast<std::uint64_t>(std::max(delta16, 0)) +
+                                   4 * static_cast<std::uint64_t>(std::max(delta32, 0));
         fits = need <= c.block.size();
     } else if (fits) {
         fits = c.block.size() / 4 >= *count;
@@ -410,7 +415,7 @@ inline Import import(Bytes file, const std::string &path) {
     }
     std::vector<std::int32_t> pixels(*count);
     if (coded) {
-        const Decoded decoded = decode(c.block, *count, header.delta16_count, header.delta32_count);
+        const Decoded decoded = decode(c.block, *count, delta16, delta32);
         if (counts_disagree(decoded, header)) {
             out.printed = corrupt_report(decoded, header);
         }
@@ -420,8 +425,9 @@ inline Import import(Bytes file, const std::string &path) {
             pixels[i] = i32_at(c.block, 4 * i);
         }
     }
+    const std::int32_t threshold = get_field(header.overflow_threshold);
     for (std::int32_t &pixel : pixels) {
-        if (pixel > header.overflow_threshold) {
+        if (pixel > threshold) {
             pixel = PIXEL_OVERFLOW;
             ++out.overflow_count;
         }
@@ -435,40 +441,40 @@ inline Import import(Bytes file, const std::string &path) {
 // The records read_xi leaves, from the records the host passed and a successful import.
 inline void apply_read_xi(const Import &in, pixel_image &image, reduction_params &params) {
     const xi_header &h = in.header;
-    image.width = h.width;
-    image.height = h.height;
-    image.overflow_threshold = h.overflow_threshold;
+    image.width = get_field(h.width);
+    image.height = get_field(h.height);
+    image.overflow_threshold = get_field(h.overflow_threshold);
     image.pixel_count = static_cast<std::int32_t>(in.marked.size());
     image.overflow_count = in.overflow_count;
-    image.scale_value = h.scale_value;
-    image.geometry1 = h.geometry1;
-    image.geometry0 = h.geometry0;
+    image.scale_value = get_field(h.scale_value);
+    image.geometry1 = get_field(h.geometry1);
+    image.geometry0 = get_field(h.geometry0);
     if (params.geometry2 == PLATEIO_UNSET || params.geometry2 != params.geometry2) {
-        params.geometry2 = h.geometry2;
+        params.geometry2 = get_field(h.geometry2);
     }
-    params.geometry4 = h.geometry4;
-    params.geometry0 = h.geometry0;
-    params.geometry1 = h.geometry1;
-    params.geometry3 = h.geometry3;
-    params.geometry5 = h.geometry5;
+    params.geometry4 = get_field(h.geometry4);
+    params.geometry0 = get_field(h.geometry0);
+    params.geometry1 = get_field(h.geometry1);
+    params.geometry3 = get_field(h.geometry3);
+    params.geometry5 = get_field(h.geometry5);
 }
 
 // The record read_xi_header leaves, from the one the host passed and a successful import.
 inline image_info applied_read_xi_header(const Import &in, image_info info, const char *path) {
     const xi_header &h = in.header;
-    info.overload_count = h.overload_count;
-    info.geometry[0] = h.geometry0;
-    info.geometry[1] = h.geometry1;
-    info.geometry[2] = h.geometry2;
-    info.geometry[3] = h.geometry3;
-    info.geometry[4] = h.geometry4;
-    info.geometry[5] = h.geometry5;
-    info.geometry[6] = h.geometry6;
-    info.geometry[7] = h.geometry7;
-    info.geometry[8] = h.geometry8;
-    info.setting = h.setting;
-    info.overflow_threshold = h.overflow_threshold;
-    info.scale_value = h.scale_value;
+    info.overload_count = get_field(h.overload_count);
+    info.geometry[0] = get_field(h.geometry0);
+    info.geometry[1] = get_field(h.geometry1);
+    info.geometry[2] = get_field(h.geometry2);
+    info.geometry[3] = get_field(h.geometry3);
+    info.geometry[4] = get_field(h.geometry4);
+    info.geometry[5] = get_field(h.geometry5);
+    info.geometry[6] = get_field(h.geometry6);
+    info.geometry[7] = get_field(h.geometry7);
+    info.geometry[8] = get_field(h.geometry8);
+    info.setting = get_field(h.setting);
+    info.overflow_threshold = get_field(h.overflow_threshold);
+    info.scale_value = get_field(h.scale_value);
     std::memcpy(info.path, path, std::strlen(path) + 1);
     return info;
 }

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "errors.hpp"
+#include "little_endian.hpp"
 
 namespace plateio::cli {
 
@@ -45,7 +46,7 @@ void load_xarea(const std::string &path, bool describe, Exposure &exposure) {
                 "readXImage could not read its container (the library's message is on standard output)");
         }
         std::free(block);
-        exposure.compressed = header.compression == 1;
+        exposure.compressed = writers::get_field(header.compression) == 1;
         image_info info = blank_info();
         if (read_xi_header(path.c_str(), &info) != 1) {
             throw FileError(

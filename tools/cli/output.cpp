@@ -149,7 +149,8 @@ void write_tiff(const std::string &path, std::span<const std::int32_t> pixels, s
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keep_tiff_message, &message);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), keep_tiff_message, &message);
-    // "l": little-endian, as the pixels already are on the platforms the library runs on.
+    // "l": little-endian on every host. libtiff turns the host's pixels into that order itself, in
+    // the buffer it is handed, so it gets a copy of each strip, never the caller's pixels.
     std::unique_ptr<TIFF, TiffCloser> tiff(TIFFFdOpenExt(file.fd(), path.c_str(), "wl", options.get()));
     if (!tiff) {
         throw FileError(path, tiff_reason(message, "libtiff could not open it for writing"));
@@ -175,11 +176,13 @@ void write_tiff(const std::string &path, std::span<const std::int32_t> pixels, s
         throw FileError(path, tiff_reason(message, "libtiff refused a tag"));
     }
     const std::size_t row_pixels = w;
+    std::vector<std::int32_t> strip;
     for (std::uint32_t first = 0; first < h; first += rows_per_strip) {
         const std::size_t rows = std::min(rows_per_strip, h - first);
-        void *data = const_cast<std::int32_t *>(pixels.data() + first * row_pixels);
+        const auto from = pixels.begin() + static_cast<std::ptrdiff_t>(first * row_pixels);
+        strip.assign(from, from + static_cast<std::ptrdiff_t>(rows * row_pixels));
         const auto bytes = static_cast<tmsize_t>(rows * row_pixels * 4);
-        if (TIFFWriteEncodedStrip(tiff.get(), first / rows_per_strip, data, bytes) != bytes) {
+        if (TIFFWriteEncodedStrip(tiff.get(), first / rows_per_strip, strip.data(), bytes) != bytes) {
             throw FileError(path, tiff_reason(message, "libtiff could not write the pixels"));
         }
     }
