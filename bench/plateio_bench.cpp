@@ -16,8 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "common/isa.hpp"
 #include "file_io.hpp"
-#include "geometry/host_routines.hpp"
+#include "host/host_routines.hpp"
 #include "plateio.h"
 #include "synth.hpp"
 #include "xarea/decode.hpp"
@@ -25,7 +26,7 @@
 
 namespace {
 
-using plateio::xarea::DecodePath;
+using plateio::Isa;
 
 // ---- Test images, made once per process with the project's writers ------------------------------
 
@@ -205,25 +206,21 @@ void baseline_fread(benchmark::State &state, const std::string &path) {
     set_bytes(state, bytes);
 }
 
-const char *path_name(DecodePath path) {
-    return path == DecodePath::avx2 ? "avx2" : "scalar";
-}
-
 // ---- The decoder core -------------------------------------------------------------------------------
 
-void decoder_core(benchmark::State &state, const char *image, DecodePath path) {
-    if (!plateio::xarea::path_supported(path)) {
-        state.SkipWithError("path not supported by this processor");
-        return;
-    }
+void decoder_core(benchmark::State &state, const char *image, Isa isa) {
     const CodedImage &c = corpus().coded.at(image);
-    const auto layout =
-        plateio::xarea::coded_layout(c.coded.bytes, c.pixels, c.coded.delta16_count, c.coded.delta32_count);
+    const auto layout = plateio::xarea::entry_layout(c.pixels, c.coded.bytes.size(), c.coded.delta16_count,
+                                                     c.coded.delta32_count);
+    const std::span<const std::uint8_t> bytes(c.coded.bytes);
+    plateio::xarea::CodedSections sections = plateio::xarea::value_sections(bytes.subspan(c.pixels), layout);
+    sections.codes = bytes.first(c.pixels);
     WarmBuffer out(c.pixels * 4);
     for (auto _ : state) {
-        const auto result = plateio::xarea::decode_on(
-            path, layout.sections, reinterpret_cast<std::int32_t *>(out.data), c.pixels, nullptr);
-        benchmark::DoNotOptimize(result);
+        plateio::xarea::DecodeState decode;
+        plateio::xarea::decode_codes(isa, sections, reinterpret_cast<std::int32_t *>(out.data), c.pixels,
+                                     decode, nullptr);
+        benchmark::DoNotOptimize(decode);
         benchmark::ClobberMemory();
     }
     set_bytes(state, c.pixels * 4);
@@ -360,8 +357,8 @@ void trig_baseline(benchmark::State &state) {
             double *p = &points[2 * static_cast<std::size_t>(i)];
             const double r = std::sqrt(p[0] * p[0] + p[1] * p[1]);
             const double phi = params.tangential_shift / r;
-            using plateio::geometry::call_cosd;
-            using plateio::geometry::call_sind;
+            using plateio::host::call_cosd;
+            using plateio::host::call_sind;
             double acc = call_sind(params.rotation) + call_cosd(params.rotation) + call_cosd(-params.tilt_x) +
                          call_sind(-params.tilt_x) + call_cosd(params.tilt_y) + call_sind(params.tilt_y) +
                          std::sin(phi) + std::cos(phi);
@@ -412,18 +409,15 @@ void register_all(std::vector<Row> &rows) {
 
     // Every decoder path this processor runs, on the realistic image and the adversarial blocks;
     // the targets stand on the path the library chooses.
-    const DecodePath chosen = plateio::xarea::best_decode_path();
+    const Isa chosen = plateio::best_isa();
     for (const char *image : {"exposure2048", "all254", "all255", "random"}) {
         const bool realistic = std::string(image) == "exposure2048";
-        for (DecodePath path : {DecodePath::avx2, DecodePath::scalar}) {
-            if (!plateio::xarea::path_supported(path)) {
-                continue;
-            }
-            const std::string target = path == DecodePath::scalar ? (realistic ? "<= 3" : "<= 6")
-                                       : path == chosen           ? (realistic ? "<= 0.9" : "<= 2")
-                                                                  : "";
-            reg(std::string("decoder/") + path_name(path) + (path == chosen ? "*/" : "/") + image, m2048,
-                target, [image, path](benchmark::State &s) { decoder_core(s, image, path); });
+        for (const Isa isa : plateio::supported_isas()) {
+            const std::string target = isa == Isa::portable ? (realistic ? "<= 3" : "<= 6")
+                                       : isa == chosen      ? (realistic ? "<= 0.9" : "<= 2")
+                                                            : "";
+            reg(std::string("decoder/") + plateio::isa_name(isa) + (isa == chosen ? "*/" : "/") + image,
+                m2048, target, [image, isa](benchmark::State &s) { decoder_core(s, image, isa); });
         }
     }
     reg("uncompressImage/exposure2048", m2048, "<= 1.1",
@@ -482,7 +476,7 @@ std::string cpu_model() {
 
 void print_table(const std::vector<Row> &rows, const std::map<std::string, double> &medians) {
     std::printf("\n%s; decoder path chosen: %s (marked *)\n", cpu_model().c_str(),
-                path_name(plateio::xarea::best_decode_path()));
+                plateio::isa_name(plateio::best_isa()));
     std::printf("\n%-40s %12s  %-28s %8s  %s\n", "benchmark (median of 11)", "time [us]",
                 "baseline (same run)", "ratio", "target");
     for (const Row &row : rows) {

@@ -21,7 +21,7 @@ std::int32_t overflow_through_the_container(const char *path, const fuzz::Consol
     FUZZ_CHECK(readXImage(path, &header, &block) == 1);
     uncompressImage(&header, &block);
     std::int32_t overflow = 0;
-    const std::int32_t threshold = writers::get_field(header.overflow_threshold);
+    const std::int32_t threshold = reference::fields_of(header).overflow_threshold;
     const auto *pixels = static_cast<const std::uint8_t *>(block);
     for (std::int32_t i = 0; i < pixel_count; ++i) {
         std::int32_t pixel;

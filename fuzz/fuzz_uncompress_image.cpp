@@ -10,6 +10,7 @@
 #include <malloc.h>
 
 #include "fuzz_host.hpp"
+#include "little_endian.hpp"
 #include "plateio.h"
 #include "support/reference.hpp"
 

@@ -28,6 +28,7 @@
 #ifndef PLATEIO_H
 #define PLATEIO_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(__GNUC__)
@@ -262,6 +263,116 @@ PLATEIO_API void correct_cry(double *point, const geometry_params *params, doubl
  * cosd(tilt_y), sind(tilt_y) unless y is, then sind(-rotation), cosd(-rotation). Reads both
  * coordinates, then writes x, then y. Keeps no state; prints nothing. */
 PLATEIO_API void anti_correct(double *point, const geometry_params *params, double distance);
+
+/* ---------------------------------------------------------------------------------------------- */
+/* The quiet API                                                                                   */
+/* ---------------------------------------------------------------------------------------------- */
+
+/* Functions for hosts that handle failures themselves. They never write to standard output or
+ * standard error: a failure is a positive PLATEIO_E_... code (0 is success), named by
+ * plateio_strerror(), and, where the call has a frame, one line of text in frame->reason that says
+ * what is wrong with the numbers involved. The family of a file is told by its content, never by its
+ * name. They keep no state and are safe to call from several threads at once on different frames
+ * and arrays (plateio_correct_points: as far as the host's sind and cosd allow). */
+
+#define PLATEIO_VERSION_MAJOR 1
+#define PLATEIO_VERSION_MINOR 1
+#define PLATEIO_VERSION_PATCH 0
+
+/* The file families, in plateio_frame.family. */
+enum { PLATEIO_FAMILY_UNKNOWN = 0, PLATEIO_FAMILY_TRA = 1, PLATEIO_FAMILY_XAREA = 2 };
+
+/* Results of the quiet functions. */
+enum {
+    PLATEIO_OK = 0,
+    PLATEIO_E_ARGUMENT = 1,      /* a NULL pointer where one is needed, or an unknown flag */
+    PLATEIO_E_OPEN = 2,          /* the file cannot be opened or read at all (the system's reason) */
+    PLATEIO_E_FORMAT = 3,        /* neither a TRA nor an X-Area file */
+    PLATEIO_E_NOT_CONTAINER = 4, /* X-Area magic, but no whole 104-byte file header */
+    PLATEIO_E_TOC = 5,           /* the table of contents is cut short or its entry count impossible */
+    PLATEIO_E_NO_HEADER = 6,     /* no "XArea_ImgHdr" entry */
+    PLATEIO_E_HEADER_SEEK = 7,   /* the image header entry's offset cannot be reached */
+    PLATEIO_E_NO_PIXELS = 8,     /* no "XArea_Image" entry */
+    PLATEIO_E_PIXEL_SEEK = 9,    /* the pixel entry's offset cannot be reached */
+    PLATEIO_E_CORRUPT = 10,      /* an entry's length is negative or it reaches past the file's end */
+    PLATEIO_E_SHORT = 11,        /* the file or pixel entry ends before every pixel is given */
+    PLATEIO_E_ROW_TABLE = 12,    /* a TRA row wider than the 1200-pixel grid */
+    PLATEIO_E_SIZE = 13,         /* a negative width or height, or an image too large */
+    PLATEIO_E_NO_MEMORY = 14,    /* memory ran out */
+    PLATEIO_E_CAPACITY = 15,     /* the host's array holds fewer than width * height elements */
+    PLATEIO_E_PATH = 16          /* the path does not fit image_info.path */
+};
+
+/* Warnings of a successful read, bits of plateio_frame.warnings. */
+#define PLATEIO_WARN_COUNTS                                                                                  \
+    1u /* X-Area: the codes take other numbers of 16- and 32-bit values than                                 \
+          the header gives (the pixels are decoded all the same) */
+
+/* plateio_read: keep the TRA saturation mark 65535 as read_short_tra does, instead of storing
+ * PIXEL_OVERFLOW as read_tra does. No effect on X-Area files. */
+#define PLATEIO_KEEP_SATURATED 1u
+
+/* What the quiet functions tell about a file. All values are in host byte order. */
+typedef struct plateio_frame {
+    int32_t family;             /* PLATEIO_FAMILY_...; UNKNOWN when not told */
+    int32_t width;              /* pixels per row (1200 for TRA); 0 when not known */
+    int32_t height;             /* rows (1200 for TRA); 0 when not known */
+    int32_t compressed;         /* 1: an X-Area difference-coded pixel block; 0 otherwise */
+    int32_t overflow_threshold; /* a pixel above it overflowed: the X-Area header's value; 65534 for
+                                   TRA, whose saturation mark is 65535 */
+    int32_t overflow_count;     /* plateio_read: pixels stored as PIXEL_OVERFLOW (with
+                                   PLATEIO_KEEP_SATURATED: TRA pixels kept at 65535); else -1 */
+    image_info info;            /* the header's values as read_tra_header or read_xi_header store
+                                   them, path included; for TRA geometry[6] to [8] are NaN */
+    char reason[256];           /* on failure one line, what is wrong, with numbers; on success a
+                                   warning's text, or empty */
+    uint32_t warnings;          /* PLATEIO_WARN_... bits of a successful read; 0 otherwise */
+} plateio_frame;
+
+/* "MAJOR.MINOR.PATCH" of the library loaded, equal to the PLATEIO_VERSION_ macros it was built with.
+ * A static string; never release it. */
+PLATEIO_API const char *plateio_version(void);
+
+/* Tells the family of the file at `path` by its content and fills *frame with its size, coding,
+ * threshold and header values (overflow_count -1), without reading a pixel: at most 64 KiB of any
+ * file are read (of an X-Area file: its file header, at most the first 1600 entries of its table of
+ * contents and its header entry). Checks what that much shows: an X-Area container whose entries
+ * lie inside the file and whose pixel entry is long enough for its width and height (a plain one:
+ * 4 bytes a pixel; a coded one: a code a pixel); a TRA file whose row table fits the grid and whose
+ * length matches its pixel stream, with up to 511 bytes of padding behind it. Returns PLATEIO_OK, or
+ * a code with frame->reason (the family, width and height are set as far as they were told). */
+PLATEIO_API int32_t plateio_probe(const char *path, plateio_frame *frame);
+
+/* Reads the pixels of a file of either family into the host's array `pixels` of `capacity` elements,
+ * row-major, width * height of them: exactly the pixels read_tra gives (read_short_tra's with
+ * PLATEIO_KEEP_SATURATED in `flags`) or read_xi gives, pixels above the threshold stored as
+ * PIXEL_OVERFLOW and counted in frame->overflow_count. Fills *frame as plateio_probe does. A capacity
+ * below width * height gives PLATEIO_E_CAPACITY with frame->width and height set, so a host can
+ * allocate and call again (`pixels` may be NULL with capacity 0). A difference-coded block whose value
+ * counts disagree with its header is read (PLATEIO_OK) with PLATEIO_WARN_COUNTS and the numbers in
+ * frame->reason. On failure only *frame and, when the failure is found while pixels are being
+ * stored, elements of the array change. Memory beyond the host's array: a bounded scratch, and the
+ * 16- and 32-bit value sections of a coded entry. */
+PLATEIO_API int32_t plateio_read(const char *path, int32_t *pixels, size_t capacity, plateio_frame *frame,
+                                 uint32_t flags);
+
+/* Stores into `mask` (capacity elements, row-major, width * height of them) 1 for every pixel the
+ * file records no value for and 0 elsewhere: for TRA the pixels outside the row spans (off the round
+ * plate), for X-Area none. Fills *frame as plateio_probe does; reads no pixel value (of a TRA file
+ * only its header and row table). Capacity protocol and results as plateio_read. Overflowed pixels
+ * are not marked: they carry a value, PIXEL_OVERFLOW. */
+PLATEIO_API int32_t plateio_read_mask(const char *path, uint8_t *mask, size_t capacity, plateio_frame *frame);
+
+/* A short text naming a result code ("success" for 0). A static string; never release it. */
+PLATEIO_API const char *plateio_strerror(int32_t code);
+
+/* Applies correct_cry (inverse 0) or anti_correct (inverse not 0) to `count` points stored as
+ * interleaved (x, y) pairs in `xy`, in place: bit for bit what calling them point by point gives. The
+ * sines and cosines of the parameters' angles come from the same routines (the host's sind and cosd,
+ * or the built-ins), each distinct one asked once per call rather than once per point. NULL `xy` or
+ * `params` does nothing. */
+PLATEIO_API void plateio_correct_points(double *xy, size_t count, const geometry_params *params,
+                                        double distance, int32_t inverse);
 
 /* ---------------------------------------------------------------------------------------------- */
 /* Host routines                                                                                   */

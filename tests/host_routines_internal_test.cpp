@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "geometry/host_routines.hpp"
+#include "host/host_routines.hpp"
 
-namespace plateio::geometry {
+namespace plateio::host {
 namespace {
 
 TEST(DefaultRoutines, AHostWithoutRoutinesGetsTheDefaults) {
@@ -336,4 +336,4 @@ TEST(DefaultBinning, NullPointersAreIgnored) {
 }
 
 } // namespace
-} // namespace plateio::geometry
+} // namespace plateio::host

@@ -1,27 +1,22 @@
-// The vector paths besides the decoder give exactly what their portable loops give: widening TRA
-// values, scattering through an index map, thresholding plain pixels, counting escape codes.
+// The kernels besides the decoder give, in every instruction-set version this processor runs, exactly
+// what their portable versions give: widening TRA values, scattering through an index map,
+// thresholding plain pixels, counting escape codes.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <random>
 
-#include "common/cpu.hpp"
+#include "common/isa.hpp"
 #include "plateio.h"
 #include "tra/scatter.hpp"
 #include "tra/widen.hpp"
 #include "xarea/decode.hpp"
-#include "xarea/decode_kernel.hpp"
 
 namespace plateio::test {
 namespace {
 
 class VectorPaths : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (!cpu_has_avx2()) {
-            GTEST_SKIP() << "this processor runs only the portable paths";
-        }
-    }
     std::mt19937 random{17};
 };
 
@@ -35,10 +30,21 @@ TEST_F(VectorPaths, WideningMatchesAtEveryLengthAndAlignment) {
             for (std::size_t count = 0; count <= 200; ++count) {
                 SCOPED_TRACE(std::to_string(count) + " values at offset " + std::to_string(offset));
                 std::vector<std::int32_t> expected(count + 1, -7);
-                std::vector<std::int32_t> actual(count + 1, -7);
-                tra::widen_span_scalar(stream.data() + offset, expected.data(), count, saturation);
-                tra::widen_span_avx2(stream.data() + offset, actual.data(), count, saturation);
-                ASSERT_EQ(actual, expected);
+                std::uint64_t marks = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const auto value =
+                        static_cast<std::int32_t>(stream[offset + 2 * i] | stream[offset + 2 * i + 1] << 8);
+                    marks += value == 65535 ? 1 : 0;
+                    expected[i] =
+                        value == 65535 && saturation == tra::Saturation::mark ? PIXEL_OVERFLOW : value;
+                }
+                for (const Isa isa : supported_isas()) {
+                    SCOPED_TRACE(isa_name(isa));
+                    std::vector<std::int32_t> actual(count + 1, -7);
+                    ASSERT_EQ(tra::widen_span(isa, stream.data() + offset, actual.data(), count, saturation),
+                              marks);
+                    ASSERT_EQ(actual, expected);
+                }
             }
         }
     }
@@ -93,19 +99,31 @@ TEST_F(VectorPaths, ScatterMatchesForEveryKindOfMap) {
             if (cells_size > 100000) {
                 // Entries near INT_MAX: only the count of stored pixels can be compared (none fit).
                 std::vector<std::int32_t> none(8, -1);
-                EXPECT_EQ(tra::scatter_pixels_avx2(grid.data(), map.entries.data(), count, none.data(), 0),
-                          tra::scatter_pixels_scalar(grid.data(), map.entries.data(), count, none.data(), 0));
+                for (const Isa isa : supported_isas()) {
+                    EXPECT_EQ(
+                        tra::scatter_pixels(isa, grid.data(), map.entries.data(), count, none.data(), 0), 0u);
+                }
+                EXPECT_EQ(none, std::vector<std::int32_t>(8, -1));
                 continue;
             }
+            // The expectation, element by element: the last pixel naming a cell wins.
             std::vector<std::int32_t> expected(cells_size, -1);
-            std::vector<std::int32_t> actual(cells_size, -1);
-            const auto cell_count = static_cast<std::uint32_t>(std::max(map.cell_count, 0));
-            const auto expected_overflow = tra::scatter_pixels_scalar(grid.data(), map.entries.data(), count,
-                                                                      expected.data(), cell_count);
-            const auto actual_overflow =
-                tra::scatter_pixels_avx2(grid.data(), map.entries.data(), count, actual.data(), cell_count);
-            EXPECT_EQ(actual, expected);
-            EXPECT_EQ(actual_overflow, expected_overflow);
+            std::uint64_t expected_overflow = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::int32_t cell = map.entries[i];
+                if (cell >= 0 && cell < map.cell_count) {
+                    expected[static_cast<std::size_t>(cell)] = grid[i];
+                    expected_overflow += grid[i] == PIXEL_OVERFLOW ? 1 : 0;
+                }
+            }
+            for (const Isa isa : supported_isas()) {
+                SCOPED_TRACE(isa_name(isa));
+                std::vector<std::int32_t> actual(cells_size, -1);
+                EXPECT_EQ(tra::scatter_pixels(isa, grid.data(), map.entries.data(), count, actual.data(),
+                                              map.cell_count),
+                          expected_overflow);
+                EXPECT_EQ(actual, expected);
+            }
         }
     }
 }
@@ -121,10 +139,17 @@ TEST_F(VectorPaths, ThresholdAndEscapeCountsMatch) {
         for (std::int32_t threshold : {INT_MIN, -1, 0, 1 << 30, INT_MAX}) {
             SCOPED_TRACE(std::to_string(count) + " pixels, threshold " + std::to_string(threshold));
             std::vector<std::int32_t> expected = pixels;
-            std::vector<std::int32_t> actual = pixels;
-            const auto expected_count = xarea::mark_in_place_scalar(expected.data(), count, threshold);
-            EXPECT_EQ(xarea::mark_in_place_avx2(actual.data(), count, threshold), expected_count);
-            EXPECT_EQ(actual, expected);
+            std::uint64_t expected_count = 0;
+            for (auto &p : expected) {
+                expected_count += p > threshold ? 1 : 0;
+                p = p > threshold ? PIXEL_OVERFLOW : p;
+            }
+            for (const Isa isa : supported_isas()) {
+                SCOPED_TRACE(isa_name(isa));
+                std::vector<std::int32_t> actual = pixels;
+                EXPECT_EQ(xarea::mark_in_place(isa, actual.data(), count, threshold), expected_count);
+                EXPECT_EQ(actual, expected);
+            }
         }
         std::uint64_t sixteen = 0;
         std::uint64_t thirty_two = 0;
@@ -132,9 +157,10 @@ TEST_F(VectorPaths, ThresholdAndEscapeCountsMatch) {
             sixteen += c == 254 ? 1 : 0;
             thirty_two += c == 255 ? 1 : 0;
         }
-        for (const auto &taken : {xarea::count_escapes_scalar(codes), xarea::count_escapes_avx2(codes)}) {
-            EXPECT_EQ(taken.values16, sixteen);
-            EXPECT_EQ(taken.values32, thirty_two);
+        for (const Isa isa : supported_isas()) {
+            const auto taken = xarea::count_escapes(isa, codes);
+            EXPECT_EQ(taken.values16, sixteen) << isa_name(isa);
+            EXPECT_EQ(taken.values32, thirty_two) << isa_name(isa);
         }
     }
 }

@@ -1,6 +1,7 @@
-// Every instruction-set path of the difference decoder gives exactly the scalar path's pixels,
-// counts and overflow, whatever the stream: escapes at every position of a vector block, runs of
-// escapes, odd lengths and section boundaries, sections shorter than the codes ask, wrap-around.
+// Every instruction-set version of the difference decoder gives exactly the portable version's
+// pixels, counts and overflow, whatever the stream (escapes at every position of a vector block, runs
+// of escapes, odd lengths and section boundaries, sections shorter than the codes ask, wrap-around),
+// and so does a decode of the same codes in stretches, as the import streams them.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -14,7 +15,6 @@ namespace plateio::test {
 namespace {
 
 using xarea::CodedSections;
-using xarea::DecodePath;
 
 struct Block {
     std::string name;
@@ -23,18 +23,6 @@ struct Block {
     std::int32_t delta16;
     std::int32_t delta32;
 };
-
-std::vector<DecodePath> vector_paths() {
-    std::vector<DecodePath> paths;
-    if (xarea::path_supported(DecodePath::avx2)) {
-        paths.push_back(DecodePath::avx2);
-    }
-    return paths;
-}
-
-const char *path_name(DecodePath path) {
-    return path == DecodePath::avx2 ? "avx2" : "scalar";
-}
 
 // A block of `codes` followed by random side values, as many as the codes take, give or take `skew`.
 Block random_block(std::string name, std::vector<std::uint8_t> codes, std::mt19937 &random, int skew16 = 0,
@@ -119,51 +107,71 @@ std::vector<Block> blocks() {
     return out;
 }
 
-TEST(XAreaDecodePaths, EveryPathMatchesTheScalarPath) {
-    const auto paths = vector_paths();
-    if (paths.empty()) {
-        GTEST_SKIP() << "this processor runs only the scalar path";
+struct Decoded {
+    std::vector<std::int32_t> pixels; // one more than the block's, the last a sentinel
+    xarea::Taken taken;
+    std::uint64_t overflow = 0;
+};
+
+// Decodes `block` on `isa`, its codes in stretches of at most `stretch` (0: all at once).
+Decoded decode(Isa isa, const Block &block, const std::int32_t *threshold, std::size_t stretch = 0) {
+    const auto layout = xarea::entry_layout(block.pixels, block.bytes.size(), block.delta16, block.delta32);
+    const std::span<const std::uint8_t> bytes(block.bytes);
+    CodedSections sections = xarea::value_sections(bytes.subspan(layout.codes), layout);
+    Decoded out;
+    out.pixels.assign(block.pixels + 1, 0x5a5a5a5a);
+    xarea::DecodeState state;
+    for (std::size_t at = 0; at < layout.codes;) {
+        const std::size_t count = stretch == 0 ? layout.codes : std::min(stretch, layout.codes - at);
+        sections.codes = bytes.subspan(at, count);
+        xarea::decode_codes(isa, sections, out.pixels.data() + at, count, state, threshold);
+        at += count;
     }
+    out.taken = state.taken();
+    out.overflow = state.overflow;
+    return out;
+}
+
+TEST(XAreaDecodePaths, EveryVersionAndEveryStretchingMatchesThePortableVersion) {
     const std::int32_t thresholds[] = {INT_MIN, -1, 200, INT_MAX};
     for (const Block &block : blocks()) {
-        const auto layout = xarea::coded_layout(block.bytes, block.pixels, block.delta16, block.delta32);
         for (const std::int32_t *threshold : {static_cast<const std::int32_t *>(nullptr), &thresholds[0],
                                               &thresholds[1], &thresholds[2], &thresholds[3]}) {
-            std::vector<std::int32_t> expected(block.pixels + 1, 0x5a5a5a5a);
-            const auto reference = xarea::decode_on(DecodePath::scalar, layout.sections, expected.data(),
-                                                    block.pixels, threshold);
-            for (DecodePath path : paths) {
-                SCOPED_TRACE(block.name + " / " + path_name(path) +
-                             (threshold ? " / threshold " + std::to_string(*threshold) : " / plain"));
-                std::vector<std::int32_t> pixels(block.pixels + 1, 0x5a5a5a5a);
-                const auto result =
-                    xarea::decode_on(path, layout.sections, pixels.data(), block.pixels, threshold);
-                EXPECT_EQ(pixels, expected) << "(the element past the end must stay untouched too)";
-                EXPECT_EQ(result.taken.values16, reference.taken.values16);
-                EXPECT_EQ(result.taken.values32, reference.taken.values32);
-                EXPECT_EQ(result.overflow_count, reference.overflow_count);
+            const Decoded expected = decode(Isa::portable, block, threshold);
+            for (const Isa isa : supported_isas()) {
+                for (const std::size_t stretch :
+                     {std::size_t{0}, std::size_t{1}, std::size_t{31}, std::size_t{64}}) {
+                    SCOPED_TRACE(block.name + " / " + isa_name(isa) + " / stretches of " +
+                                 std::to_string(stretch) +
+                                 (threshold ? " / threshold " + std::to_string(*threshold) : " / plain"));
+                    const Decoded actual = decode(isa, block, threshold, stretch);
+                    EXPECT_EQ(actual.pixels, expected.pixels)
+                        << "(pixels without a code, and the one past the end, "
+                           "must stay untouched)";
+                    EXPECT_EQ(actual.taken.values16, expected.taken.values16);
+                    EXPECT_EQ(actual.taken.values32, expected.taken.values32);
+                    EXPECT_EQ(actual.overflow, expected.overflow);
+                }
             }
         }
     }
 }
 
-TEST(XAreaDecodePaths, ScalarPathDecodesTheEncodersOutput) {
+TEST(XAreaDecodePaths, EveryVersionDecodesTheEncodersOutput) {
     std::mt19937 random(5);
     std::vector<std::int32_t> pixels(10007);
     for (auto &p : pixels) {
         p = static_cast<std::int32_t>(random() % 100 == 0 ? random() : 300 + random() % 40);
     }
     const auto coded = writers::compress_pixels(pixels);
-    const auto layout =
-        xarea::coded_layout(coded.bytes, pixels.size(), coded.delta16_count, coded.delta32_count);
-    ASSERT_TRUE(layout.complete);
-    for (DecodePath path : {DecodePath::scalar, xarea::best_decode_path()}) {
-        SCOPED_TRACE(path_name(path));
-        std::vector<std::int32_t> out(pixels.size());
-        const auto result = xarea::decode_on(path, layout.sections, out.data(), out.size(), nullptr);
-        EXPECT_EQ(out, pixels);
-        EXPECT_EQ(result.taken.values16, static_cast<std::uint64_t>(coded.delta16_count));
-        EXPECT_EQ(result.taken.values32, static_cast<std::uint64_t>(coded.delta32_count));
+    const Block block{"encoded", coded.bytes, pixels.size(), coded.delta16_count, coded.delta32_count};
+    for (const Isa isa : supported_isas()) {
+        SCOPED_TRACE(isa_name(isa));
+        Decoded out = decode(isa, block, nullptr);
+        out.pixels.pop_back();
+        EXPECT_EQ(out.pixels, pixels);
+        EXPECT_EQ(out.taken.values16, static_cast<std::uint64_t>(coded.delta16_count));
+        EXPECT_EQ(out.taken.values32, static_cast<std::uint64_t>(coded.delta32_count));
     }
 }
 

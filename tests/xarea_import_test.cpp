@@ -253,11 +253,15 @@ TEST(XAreaImport, TraHeaderAfterXAreaKeepsGeometry6To8) {
     EXPECT_STREQ(info.path, tra_path.c_str());
 }
 
-// A file, and what the import must print when it refuses it (after the path).
-struct Refusal {
+// A file, and what each import function makes of it: read_xi refuses a file whose pixel entry cannot
+// give every pixel, read_xi_header (which reads no pixel) only where the container cannot be read,
+// and prints for a coded block what uncompressImage would.
+struct Import {
     const char *name;
     std::vector<std::uint8_t> bytes; // empty and !create: missing file
-    std::string printed;             // "@" stands for the import message with the path
+    std::string read_xi;             // printed by read_xi, which returns 0; "@": the import's message
+    std::string read_xi_header;      // printed by read_xi_header; it returns 1 unless this is "@" or a
+                                     // container message (ending in "ERROR\n")
     bool create = true;
 };
 
@@ -274,41 +278,71 @@ std::vector<std::uint8_t> header_only_file() {
     return writers::encode_xarea(container);
 }
 
-std::vector<Refusal> refusals() {
+xi_header coded_header(std::int32_t width, std::int32_t height, std::int32_t delta16, std::int32_t delta32) {
+    xi_header header = sample_header(width, height);
+    writers::set_field(header.compression, 1);
+    writers::set_field(header.delta16_count, delta16);
+    writers::set_field(header.delta32_count, delta32);
+    return header;
+}
+
+std::vector<std::uint8_t> codes(std::size_t count, std::uint8_t code, std::vector<std::uint8_t> then = {}) {
+    std::vector<std::uint8_t> bytes(count, code);
+    bytes.insert(bytes.end(), then.begin(), then.end());
+    return bytes;
+}
+
+std::vector<Import> imports() {
     const std::vector<std::int32_t> pixels = {1, 2, 300000, 4, 5, 6};
     const auto plain = writers::plain_block(pixels);
     const auto coded = writers::compress_pixels(pixels);
-    xi_header coded_header = sample_header(3, 2);
-    writers::set_field(coded_header.compression, 1);
-    writers::set_field(coded_header.delta16_count, coded.delta16_count);
-    writers::set_field(coded_header.delta32_count, coded.delta32_count);
+    const xi_header sample_coded = coded_header(3, 2, coded.delta16_count, coded.delta32_count);
     const auto cut = [](std::vector<std::uint8_t> bytes, std::size_t drop) {
         bytes.resize(bytes.size() - drop);
         return bytes;
     };
-    xi_header extra16 = coded_header;
+    xi_header extra16 = sample_coded;
     writers::set_field(extra16.delta16_count, coded.delta16_count + 1);
+    xi_header plain2 = sample_header(100, 100);
+    writers::set_field(plain2.compression, 2);
+    const std::string none = "0 0 0 0\n uncompressImage(): corrupt imagedata ";
     return {
-        {"missing file", {}, "@", false},
-        {"not an X-Area file", {1, 2, 3}, " readXImage(): no stoe xfile ERROR\n"},
-        {"no pixel entry", header_only_file(), " readXImage(): the file contains no image data ERROR\n"},
-        {"plain block one byte short", file_with(sample_header(3, 2), cut(plain, 1)), "@"},
-        {"plain block of another image", file_with(sample_header(4, 2), plain), "@"},
-        {"coded block without its last 32-bit value", file_with(coded_header, cut(coded.bytes, 1)), "@"},
-        {"coded header counting a 16-bit value the block lacks", file_with(extra16, coded.bytes), "@"},
-        {"negative width", file_with(sample_header(-3, 2), plain), "@"},
-        {"negative height", file_with(sample_header(3, -2), plain), "@"},
-        {"width x height beyond an int32", file_with(sample_header(65536, 65536), plain), "@"},
-        {"width x height beyond the platform", file_with(sample_header(INT_MAX, INT_MAX), plain), "@"},
+        {"missing file", {}, "@", "@", false},
+        {"not an X-Area file",
+         {1, 2, 3},
+         " readXImage(): no stoe xfile ERROR\n",
+         " readXImage(): no stoe xfile ERROR\n"},
+        {"no pixel entry", header_only_file(), " readXImage(): the file contains no image data ERROR\n",
+         " readXImage(): the file contains no image data ERROR\n"},
+        {"plain block one byte short", file_with(sample_header(3, 2), cut(plain, 1)), "@", ""},
+        {"plain block of another image", file_with(sample_header(4, 2), plain), "@", ""},
+        {"plain 100 x 100 with a 16-byte entry", file_with(sample_header(100, 100), codes(16, 0)), "@", ""},
+        {"compression 2 with a short entry", file_with(plain2, codes(16, 0)), "@", ""},
+        {"coded block without its last 32-bit value", file_with(sample_coded, cut(coded.bytes, 1)), "@",
+         "2 2 0 0\n uncompressImage(): corrupt imagedata "},
+        {"coded header counting a 16-bit value the block lacks: the 32-bit values move past its end",
+         file_with(extra16, coded.bytes), "@", "2 2 0 1\n uncompressImage(): corrupt imagedata "},
+        {"10 codes for 20 pixels", file_with(coded_header(20, 1, 0, 0), codes(10, 128)), "@", none},
+        {"an empty coded entry", file_with(coded_header(4, 1, 0, 0), {}), "@", none},
+        {"an entry ending one byte into its 16-bit value",
+         file_with(coded_header(31, 1, 1, 0), codes(1, 254, codes(30, 127, {0x05}))), "@",
+         "0 0 1 1\n uncompressImage(): corrupt imagedata "},
+        {"negative width", file_with(sample_header(-4, 2), plain), "@", ""},
+        {"negative height, coded", file_with(coded_header(3, -2, 0, 0), coded.bytes), "@",
+         " uncompressImage(): no memory"},
+        {"width x height beyond an int32", file_with(sample_header(65536, 65536), plain), "@", ""},
+        {"width x height beyond the platform", file_with(sample_header(INT_MAX, INT_MAX), plain), "@", ""},
     };
 }
 
-TEST(XAreaImport, RefusedFilesLeaveEveryRecordUntouched) {
+TEST(XAreaImport, EachFunctionRefusesOnlyWhatItMustAndLeavesRecordsUntouchedThen) {
     TempDir dir;
-    for (const Refusal &r : refusals()) {
-        SCOPED_TRACE(r.name);
-        const std::string path = r.create ? dir.write("r.xa", r.bytes) : dir.file("missing.xa");
-        const std::string printed = r.printed == "@" ? kImportError + path + "\n" : r.printed;
+    for (const Import &c : imports()) {
+        SCOPED_TRACE(c.name);
+        const std::string path = c.create ? dir.write("r.xa", c.bytes) : dir.file("missing.xa");
+        const auto said = [&](const std::string &text) {
+            return text == "@" ? kImportError + path + "\n" : text;
+        };
         const int descriptors = open_descriptor_count();
 
         const pixel_image image_before = patterned<pixel_image>();
@@ -316,18 +350,43 @@ TEST(XAreaImport, RefusedFilesLeaveEveryRecordUntouched) {
         pixel_image image = image_before;
         reduction_params params = params_before;
         std::int32_t result = -1;
-        EXPECT_EQ(capture_stdout([&] { result = read_xi(path.c_str(), &image, &params); }), printed);
+        EXPECT_EQ(capture_stdout([&] { result = read_xi(path.c_str(), &image, &params); }), said(c.read_xi));
         EXPECT_EQ(result, 0);
         EXPECT_TRUE(same_bytes(image, image_before));
         EXPECT_TRUE(same_bytes(params, params_before));
 
+        const bool refused = c.read_xi_header == "@" || c.read_xi_header.ends_with("ERROR\n");
         const image_info info_before = patterned<image_info>();
         image_info info = info_before;
-        EXPECT_EQ(capture_stdout([&] { result = read_xi_header(path.c_str(), &info); }), printed);
-        EXPECT_EQ(result, 0);
-        EXPECT_TRUE(same_bytes(info, info_before));
+        EXPECT_EQ(capture_stdout([&] { result = read_xi_header(path.c_str(), &info); }),
+                  said(c.read_xi_header));
+        EXPECT_EQ(result, refused ? 0 : 1);
+        if (refused) {
+            EXPECT_TRUE(same_bytes(info, info_before));
+        } else {
+            EXPECT_STREQ(info.path, path.c_str());
+            EXPECT_EQ(info.overload_count, 17);
+        }
         EXPECT_EQ(open_descriptor_count(), descriptors);
     }
+}
+
+TEST(XAreaImport, HeaderCountsThatDisagreeWithCompleteCodesLoadTheImage) {
+    // Three codes that take no value, under a header that counts five 16-bit values the entry lacks.
+    TempDir dir;
+    const std::string path = dir.write("m.xa", file_with(coded_header(3, 1, 5, 0), {128, 129, 127}));
+    const std::string report = "0 0 0 5\n uncompressImage(): corrupt imagedata ";
+    pixel_image image{};
+    reduction_params params = unset_params();
+    std::int32_t result = 0;
+    EXPECT_EQ(capture_stdout([&] { result = read_xi(path.c_str(), &image, &params); }), report);
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(std::vector<std::int32_t>(image.pixels, image.pixels + 3),
+              (std::vector<std::int32_t>{1, 3, 3}));
+    std::free(image.pixels);
+    image_info info{};
+    EXPECT_EQ(capture_stdout([&] { result = read_xi_header(path.c_str(), &info); }), report);
+    EXPECT_EQ(result, 1);
 }
 
 TEST(XAreaImport, PathLongerThanTheRecordIsRefused) {

@@ -1,52 +1,56 @@
-// Bounds-checked reads of little-endian fields from bytes that came from a file.
+// Little-endian fields of file bytes, on a host of either byte order.
 //
-// File bytes are never reinterpreted in place: fields are copied out with memcpy, which is correct
-// at any alignment (the X-Area side arrays start at odd offsets) and free of aliasing questions.
+// Both file families are little-endian. File bytes are never reinterpreted in place: a field is
+// copied out with memcpy, which is correct at any alignment (the X-Area side arrays start at odd
+// offsets) and free of aliasing questions, and its bytes are reversed on a big-endian host.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <bit>
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <span>
 #include <type_traits>
 
 namespace plateio {
 
-static_assert(std::endian::native == std::endian::little,
-              "the file formats and the host records are little-endian; port the loads first");
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "hosts of mixed byte order are not supported");
 
-// Loads a T stored little-endian at `at`. The caller guarantees sizeof(T) readable bytes.
+inline constexpr bool kBigEndianHost = std::endian::native == std::endian::big;
+
+// The T whose little-endian bytes are at `at`. The caller guarantees sizeof(T) readable bytes.
 template <class T> inline T load_le(const std::uint8_t *at) noexcept {
     static_assert(std::is_trivially_copyable_v<T>);
-    T value;
-    std::memcpy(&value, at, sizeof value);
-    return value;
+    std::array<std::uint8_t, sizeof(T)> bytes;
+    std::memcpy(bytes.data(), at, sizeof(T));
+    if constexpr (kBigEndianHost) {
+        std::reverse(bytes.begin(), bytes.end());
+    }
+    return std::bit_cast<T>(bytes);
 }
 
-// A read-only view of file bytes whose loads cannot leave the view.
-class ByteReader {
-  public:
-    explicit ByteReader(std::span<const std::uint8_t> bytes) noexcept : bytes_(bytes) {}
-
-    std::size_t size() const noexcept { return bytes_.size(); }
-
-    // True when `count` bytes starting at `offset` lie inside the view.
-    bool holds(std::size_t offset, std::size_t count) const noexcept {
-        return offset <= bytes_.size() && count <= bytes_.size() - offset;
+// Stores `value` as its little-endian bytes at `at`.
+template <class T> inline void store_le(std::uint8_t *at, T value) noexcept {
+    static_assert(std::is_trivially_copyable_v<T>);
+    auto bytes = std::bit_cast<std::array<std::uint8_t, sizeof(T)>>(value);
+    if constexpr (kBigEndianHost) {
+        std::reverse(bytes.begin(), bytes.end());
     }
+    std::memcpy(at, bytes.data(), sizeof(T));
+}
 
-    // The T at `offset`, or `fallback` when it would reach past the end.
-    template <class T> T get(std::size_t offset, T fallback = T{}) const noexcept {
-        return holds(offset, sizeof(T)) ? load_le<T>(bytes_.data() + offset) : fallback;
+// Turns `count` little-endian int32 values, read from a file straight into `values`, into host order
+// in place. Nothing to do on a little-endian host.
+inline void int32_from_le(std::int32_t *values, std::size_t count) noexcept {
+    if constexpr (kBigEndianHost) {
+        for (std::size_t i = 0; i < count; ++i) {
+            values[i] = load_le<std::int32_t>(reinterpret_cast<const std::uint8_t *>(values + i));
+        }
+    } else {
+        (void)values;
+        (void)count;
     }
-
-    std::span<const std::uint8_t> sub(std::size_t offset, std::size_t count) const noexcept {
-        return holds(offset, count) ? bytes_.subspan(offset, count) : std::span<const std::uint8_t>{};
-    }
-
-  private:
-    std::span<const std::uint8_t> bytes_;
-};
+}
 
 } // namespace plateio

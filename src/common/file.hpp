@@ -1,9 +1,15 @@
-// A FILE handle that closes itself, so that no path out of a reader leaks a descriptor.
+// The file a call reads: a handle that closes itself, what is known of its size, and reads that say
+// how they ended.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
+
+#include "common/fault.hpp"
 
 namespace plateio {
 
@@ -13,18 +19,53 @@ struct FileCloser {
 
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens `path` with the C library's fopen; an empty handle when it cannot be opened.
-inline File open_file(const char *path, const char *mode) noexcept {
-    return File(path != nullptr ? std::fopen(path, mode) : nullptr);
-}
+// How a read of a fixed number of bytes ended.
+struct ReadResult {
+    std::size_t bytes = 0; // bytes read
+    int system_error = 0;  // errno when the read failed rather than met the end of the file
+    bool complete(std::size_t wanted) const noexcept { return bytes == wanted; }
+};
 
-// Reads exactly `size` bytes; false when the file ends or fails first.
-inline bool read_exact(std::FILE *file, void *into, std::size_t size) noexcept {
-    return std::fread(into, 1, size, file) == size;
-}
+// One opened file. Reads are sequential from the start unless a seek says otherwise; the first bytes
+// may be peeked at (to tell the family) and are then handed out again by the next reads, so that a
+// pipe need not be read twice and a regular file need not be sought back.
+class Source {
+  public:
+    static constexpr std::size_t kPeekBytes = 1536;
 
-// The size in bytes of a regular file, or -1 when the handle is not a regular file (a pipe or a
-// device, whose length is not known in advance).
-std::int64_t regular_file_size(std::FILE *file) noexcept;
+    // Opens `path` for reading in binary mode. cannot_open (with the system's reason) when it cannot.
+    Fault open(const char *path) noexcept;
+
+    std::FILE *file() const noexcept { return file_.get(); }
+
+    // Closes the file before the call ends (before a host routine runs, say).
+    void close() noexcept { file_.reset(); }
+
+    // The size of a regular file in bytes; -1 for a pipe, a socket or a device, whose length is not
+    // known in advance.
+    std::int64_t size() const noexcept { return size_; }
+    bool size_known() const noexcept { return size_ >= 0; }
+
+    // Reads up to kPeekBytes from the start (only before any other read) and keeps them, so that the
+    // reads that follow hand them out again. Returns the bytes there were.
+    std::span<const std::uint8_t> peek() noexcept;
+    int peek_error() const noexcept { return peek_error_; }
+
+    // Reads `count` bytes at the current position into `into`.
+    ReadResult read(void *into, std::size_t count) noexcept;
+
+    // Moves to `offset` from the start; false (errno in `system_error`) when the file cannot seek
+    // there. A seek past the end of a regular file succeeds; the read after it comes up short.
+    bool seek(std::int64_t offset, int *system_error = nullptr) noexcept;
+
+  private:
+    File file_;
+    std::int64_t size_ = -1;
+    std::array<std::uint8_t, kPeekBytes> peeked_{};
+    bool peeked_once_ = false;
+    std::size_t peeked_bytes_ = 0;
+    std::size_t replayed_ = 0; // bytes of peeked_ handed out again so far
+    int peek_error_ = 0;
+};
 
 } // namespace plateio

@@ -1,4 +1,4 @@
-// Ownership of malloc'd blocks and overflow-checked size arithmetic.
+// Ownership of malloc'd blocks and overflow-checked sizes.
 //
 // Every block the library hands to a host comes from malloc and is released by the host with free,
 // so the library's own scratch uses the same allocator: one deleter, one way to release. A block
@@ -29,15 +29,6 @@ inline std::optional<std::size_t> checked_mul(std::size_t a, std::size_t b) noex
     return product;
 }
 
-// a + b, or nothing when the sum does not fit a size_t.
-inline std::optional<std::size_t> checked_add(std::size_t a, std::size_t b) noexcept {
-    std::size_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum)) {
-        return std::nullopt;
-    }
-    return sum;
-}
-
 // The number of elements of a width x height image, or nothing when either side is negative or the
 // image's bytes (of `element_size` each) exceed PTRDIFF_MAX, the largest object the platform can
 // index (about 2 GiB on a 32-bit host).
@@ -64,11 +55,14 @@ template <class T> MallocPtr<T> malloc_array(std::size_t count) noexcept {
     return MallocPtr<T>(static_cast<T *>(std::malloc(*bytes != 0 ? *bytes : 1)));
 }
 
+// A new array of `count` zeroed T. Large ones come straight from the kernel as zero pages, which cost
+// no memory until they are written.
+template <class T> MallocPtr<T> zeroed_array(std::size_t count) noexcept {
+    return MallocPtr<T>(static_cast<T *>(std::calloc(count != 0 ? count : 1, sizeof(T))));
+}
+
 // The bytes of a block from malloc that may be read: at least what was asked for, often a little
 // more. Where the C library cannot tell, `requested` is taken on trust.
 std::size_t allocated_size(const void *block, std::size_t requested) noexcept;
-
-// Zeroes the bytes of a malloc'd block behind its first `length`, up to its allocated size.
-void clear_allocation_slack(void *block, std::size_t length) noexcept;
 
 } // namespace plateio

@@ -1,4 +1,4 @@
-// The detector geometry correction and its inverse, one point at a time.
+// The detector geometry correction and its inverse.
 //
 // The correction takes a position as read off the plate to the position it stands for, through four
 // stages: a rotation about the origin, a radial shift with a twist (a turn by an arc of fixed
@@ -7,6 +7,8 @@
 // The inverse undoes the stages in reverse order. It is exact where the stages commute with their
 // inverses; two of its factors are deliberately simpler than the exact inverse (see inverse_correct).
 #pragma once
+
+#include <cstddef>
 
 #include "plateio.h"
 
@@ -17,9 +19,14 @@ struct Point {
     double y;
 };
 
-// Both call the sine and cosine routines (the host's, or the defaults) exactly as each stage needs
-// them and never more often; see the definitions for the angles and their order.
+// One point at a time. Both call the sine and cosine routines (the host's, or the built-ins) exactly
+// as each stage needs them and never more often; see the definitions for the angles and their order.
 Point correct(Point point, const geometry_params &params, double distance) noexcept;
 Point inverse_correct(Point point, const geometry_params &params, double distance) noexcept;
+
+// Many points, interleaved (x, y) in place: bit for bit the point-at-a-time results, each distinct
+// sine or cosine asked of the routines once for the whole call.
+void transform_points(double *xy, std::size_t count, const geometry_params &params, double distance,
+                      bool inverse) noexcept;
 
 } // namespace plateio::geometry

@@ -1,10 +1,11 @@
-// The exported TRA functions: thin shims that own the C conventions (1/0, messages, out-parameters
-// written only on success) over the layout and header code.
+// The exported TRA functions: thin shims that own the C conventions (1/0, the message, out-parameters
+// written only on success) over the layout and header code. Every fault of a TRA reader is said the
+// same way, with the reader's one message.
 #include <cstdio>
 
-#include "common/entry.hpp"
-#include "common/file.hpp"
+#include "common/isa.hpp"
 #include "common/memory.hpp"
+#include "host/console.hpp"
 #include "host/image_info.hpp"
 #include "plateio.h"
 #include "tra/header.hpp"
@@ -15,24 +16,34 @@ namespace plateio::tra {
 
 namespace {
 
-// Loads the whole grid, or nothing when the file cannot be opened, is damaged or memory runs out.
-MallocPtr<std::int32_t> load_grid(const char *path, Saturation saturation) noexcept {
-    const File file = open_file(path, "rb");
-    if (!file) {
-        return nullptr;
+// Loads the whole grid from `path`.
+Fault load_grid(const char *path, Saturation saturation, MallocPtr<std::int32_t> &grid) noexcept {
+    Source source;
+    Head head;
+    RowSpans spans;
+    if (Fault f = source.open(path)) {
+        return f;
     }
-    auto grid = malloc_array<std::int32_t>(kGridPixels);
-    if (!grid || read_grid(file.get(), grid.get(), saturation) != GridStatus::ok) {
-        return nullptr;
+    if (Fault f = read_head(source, head)) {
+        return f;
     }
-    return grid;
+    if (Fault f = expand_row_table(head, spans)) {
+        return f;
+    }
+    grid = malloc_array<std::int32_t>(kGridPixels);
+    if (!grid) {
+        return fault(FaultKind::no_memory, static_cast<std::int64_t>(kGridPixels * sizeof(std::int32_t)));
+    }
+    std::uint64_t saturated = 0;
+    return read_grid(source, spans, grid.get(), saturation, best_isa(), saturated);
 }
 
 std::int32_t read_image(const char *path, std::int32_t **pixels, std::int32_t *width, std::int32_t *height,
                         Saturation saturation, const char *failure_format) noexcept {
-    auto grid = load_grid(path, saturation);
-    if (!grid) {
-        std::printf(failure_format, path);
+    MallocPtr<std::int32_t> grid;
+    const bool arguments = path != nullptr && pixels != nullptr && width != nullptr && height != nullptr;
+    if (!arguments || load_grid(path, saturation, grid)) {
+        std::printf(failure_format, host::shown(path));
         return 0;
     }
     *pixels = grid.release();
@@ -62,35 +73,26 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_short_tra(const char *path, 
 }
 
 PLATEIO_API std::int32_t read_tra_header(const char *path, image_info *info) {
-    std::optional<tra::HeaderValues> values;
-    if (host::path_fits(path)) {
-        if (const File file = open_file(path, "rb")) {
-            values = tra::read_header_values(file.get());
-        }
-    }
-    if (!values) {
-        std::printf("# \x1b[0mERROR\x1b[0m READING %s\n", path);
+    Source source;
+    tra::HeaderValues values;
+    const bool read = path != nullptr && info != nullptr && host::path_fits(path) && !source.open(path) &&
+                      !tra::read_header_values(source, values);
+    if (!read) {
+        std::printf("# \x1b[0mERROR\x1b[0m READING %s\n", host::shown(path));
         return 0;
     }
-    info->overload_count = host::kAbsent;
-    info->geometry[0] = values->geometry0;
-    info->geometry[1] = 0.0;
-    info->geometry[2] = values->geometry2;
-    info->geometry[3] = values->geometry3;
-    info->geometry[4] = values->geometry4;
-    info->geometry[5] = values->geometry5;
-    info->setting = host::kAbsent;
-    info->overflow_threshold = host::kAbsent;
-    info->scale_value = host::kAbsentReal;
-    host::store_path(*info, path);
+    tra::describe(*info, values, path);
     return 1;
 }
 
 PLATEIO_API double convert_8_to_double(const void *bytes) {
-    return tra::decode_vax_real(static_cast<const std::uint8_t *>(bytes));
+    return bytes != nullptr ? tra::decode_vax_real(static_cast<const std::uint8_t *>(bytes)) : 0.0;
 }
 
 PLATEIO_API std::int32_t convert_4_to_int(const void *bytes) {
+    if (bytes == nullptr) {
+        return 0;
+    }
     const auto *field = static_cast<const std::uint8_t *>(bytes);
     for (int i = 0; i < 4; ++i) {
         std::printf(" %x", static_cast<unsigned>(field[i]));

@@ -1,9 +1,8 @@
 #include "tra/header.hpp"
 
 #include <array>
-#include <cstdint>
 
-#include "common/file.hpp"
+#include "host/image_info.hpp"
 #include "tra/word_swap.hpp"
 
 namespace plateio::tra {
@@ -20,11 +19,7 @@ constexpr std::size_t kGeometry5At = 194; // an F_floating field: four bytes of 
 
 } // namespace
 
-std::optional<HeaderValues> read_header_values(std::FILE *file) noexcept {
-    std::array<std::uint8_t, kHeaderValueBytes> bytes;
-    if (!read_exact(file, bytes.data(), bytes.size())) {
-        return std::nullopt;
-    }
+HeaderValues parse_header_values(std::span<const std::uint8_t, kHeaderValueBytes> bytes) noexcept {
     HeaderValues values;
     values.geometry4 = decode_vax_real(bytes.data() + kGeometry4At);
     values.geometry2 = decode_vax_real(bytes.data() + kGeometry2At);
@@ -32,6 +27,33 @@ std::optional<HeaderValues> read_header_values(std::FILE *file) noexcept {
     values.geometry3 = decode_vax_real(bytes.data() + kGeometry3At);
     values.geometry5 = decode_vax_real(bytes.data() + kGeometry5At);
     return values;
+}
+
+Fault read_header_values(Source &source, HeaderValues &values) noexcept {
+    std::array<std::uint8_t, kHeaderValueBytes> bytes;
+    const ReadResult got = source.read(bytes.data(), bytes.size());
+    if (!got.complete(bytes.size())) {
+        Fault f = fault(FaultKind::tra_header_short, static_cast<std::int64_t>(got.bytes),
+                        static_cast<std::int64_t>(kHeaderValueBytes));
+        f.system_error = got.system_error;
+        return f;
+    }
+    values = parse_header_values(bytes);
+    return {};
+}
+
+void describe(image_info &info, const HeaderValues &values, const char *path) noexcept {
+    info.overload_count = host::kAbsent;
+    info.geometry[0] = values.geometry0;
+    info.geometry[1] = 0.0;
+    info.geometry[2] = values.geometry2;
+    info.geometry[3] = values.geometry3;
+    info.geometry[4] = values.geometry4;
+    info.geometry[5] = values.geometry5;
+    info.setting = host::kAbsent;
+    info.overflow_threshold = host::kAbsent;
+    info.scale_value = host::kAbsentReal;
+    host::store_path(info, path);
 }
 
 } // namespace plateio::tra

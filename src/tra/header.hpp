@@ -1,8 +1,13 @@
 // The exposure values of a TRA header.
 #pragma once
 
-#include <cstdio>
-#include <optional>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "common/fault.hpp"
+#include "common/file.hpp"
+#include "plateio.h"
 
 namespace plateio::tra {
 
@@ -18,7 +23,15 @@ struct HeaderValues {
 
 inline constexpr std::size_t kHeaderValueBytes = 204;
 
-// Reads the header values from the start of `file`; nothing when the file is shorter than 204 bytes.
-std::optional<HeaderValues> read_header_values(std::FILE *file) noexcept;
+// The values of a header whose first 204 bytes are `bytes`.
+HeaderValues parse_header_values(std::span<const std::uint8_t, kHeaderValueBytes> bytes) noexcept;
+
+// Reads the header values from the start of `source`; tra_header_short when it is shorter than 204
+// bytes.
+Fault read_header_values(Source &source, HeaderValues &values) noexcept;
+
+// Fills the host's image_info from the values and the path (which must fit), with the fixed values
+// that stand for what a TRA header does not carry; geometry[6] to [8] are left as they were.
+void describe(image_info &info, const HeaderValues &values, const char *path) noexcept;
 
 } // namespace plateio::tra

@@ -14,10 +14,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <optional>
 #include <span>
 
+#include "common/fault.hpp"
+#include "common/file.hpp"
+#include "common/isa.hpp"
 #include "common/memory.hpp"
 #include "tra/widen.hpp"
 
@@ -31,69 +32,83 @@ inline constexpr std::size_t kRowTableEntries = 600;
 inline constexpr std::size_t kRowTableBytes = 2 * kRowTableEntries;
 inline constexpr std::size_t kStreamOffset = kHeaderBytes + kRowTableBytes;
 
+// The header and the row table, the file's first kStreamOffset bytes.
+using Head = std::array<std::uint8_t, kStreamOffset>;
+
 // The half-width of every grid row and the stream length they imply.
 struct RowSpans {
     std::array<std::uint16_t, kGridSize> half_width{};
     std::size_t stream_count = 0;
 };
 
-// Expands the raw row table. Nothing when a half-width exceeds 600: such a row would reach outside
-// the grid, and the format has no such rows, so the file is damaged.
-std::optional<RowSpans> expand_row_table(std::span<const std::uint8_t, kRowTableBytes> table) noexcept;
+// Reads the header and the row table from the start of `source`; tra_header_short when the file is
+// shorter.
+Fault read_head(Source &source, Head &head) noexcept;
 
-enum class GridStatus { ok, damaged, no_memory };
-
-// Reads the header and the row table from the start of `file`; nothing when the file is too short
-// for them or the table is damaged.
-std::optional<RowSpans> read_row_spans(std::FILE *file) noexcept;
+// Expands the row table of `head`. tra_row_table when a half-width exceeds 600: such a row would
+// reach outside the grid, and the format has no such rows, so the file is damaged.
+Fault expand_row_table(const Head &head, RowSpans &spans) noexcept;
 
 // Walks the grid row by row: asks `rows.row(r)` for 1200 pixels to fill, fills the row's span from
 // `values` (which widens the next stream values into it, false when the stream runs out) and every
 // other pixel with 0, and hands the row to `rows.done(r, pixels)`.
 template <class Values, class Rows>
-GridStatus place_rows(const RowSpans &spans, Values &values, Saturation saturation, Rows &rows) noexcept {
+bool place_rows(const RowSpans &spans, Values &values, Rows &rows) noexcept {
     for (std::size_t row = 0; row < kGridPixels / kGridSize; ++row) {
         std::int32_t *out = rows.row(row);
         const std::size_t half = spans.half_width[row];
         const std::size_t first = kCentre - half;
         std::fill(out, out + first, 0);
-        if (!values.take(out + first, 2 * half, saturation)) {
-            return GridStatus::damaged;
+        if (!values.take(out + first, 2 * half)) {
+            return false;
         }
         std::fill(out + first + 2 * half, out + kGridSize, 0);
         rows.done(row, out);
     }
-    return GridStatus::ok;
+    return true;
 }
 
-// Reads a whole TRA file from its start, with sequential reads only (it may be a pipe), into `grid`,
+// Reads the pixel stream that follows the head, sequentially (the file may be a pipe), into `grid`,
 // 1200 x 1200 int32 row-major: every recorded pixel widened from the stream (65535 marked as asked),
-// every other pixel 0. The stream is read in cache-sized chunks and widened as it comes. `damaged`
-// when the file ends before its stream does or a row is wider than the grid; `grid` then holds
-// nothing useful. Reads nothing past the stream.
-GridStatus read_grid(std::FILE *file, std::int32_t *grid, Saturation saturation) noexcept;
+// every other pixel 0. The stream is read in cache-sized chunks and widened as it comes; `saturated`
+// receives the number of 65535 values. tra_stream_short when the file ends before its stream does;
+// `grid` then holds nothing useful. Reads nothing past the stream.
+Fault read_grid(Source &source, const RowSpans &spans, std::int32_t *grid, Saturation saturation, Isa isa,
+                std::uint64_t &saturated) noexcept;
 
-// A whole pixel stream in memory, for a reader that must know the file is complete before it
-// writes anything of the host's.
+// A whole pixel stream in memory, for a reader that must know the file is complete before it writes
+// anything of the host's.
 struct Stream {
     RowSpans spans;
     MallocPtr<std::uint8_t> bytes; // 2 * spans.stream_count bytes
 };
 
-GridStatus read_stream(std::FILE *file, Stream &stream) noexcept;
+Fault read_stream(Source &source, const RowSpans &spans, Stream &stream) noexcept;
 
 // Hands out the values of a stream held in memory; it cannot run out.
 class StreamInMemory {
   public:
-    explicit StreamInMemory(const Stream &stream) noexcept : next_(stream.bytes.get()) {}
-    bool take(std::int32_t *out, std::size_t count, Saturation saturation) noexcept {
-        widen_span(next_, out, count, saturation);
+    StreamInMemory(const Stream &stream, Saturation saturation, Isa isa) noexcept
+        : next_(stream.bytes.get()), saturation_(saturation), isa_(isa) {}
+    bool take(std::int32_t *out, std::size_t count) noexcept {
+        widen_span(isa_, next_, out, count, saturation_);
         next_ += 2 * count;
         return true;
     }
 
   private:
     const std::uint8_t *next_;
+    Saturation saturation_;
+    Isa isa_;
 };
+
+// The pixels the file records no value for (outside the row spans) as 1, the others as 0, into `mask`
+// (1200 x 1200, row-major).
+void mark_unrecorded(const RowSpans &spans, std::uint8_t *mask) noexcept;
+
+// The number of recorded pixels: the stream's length.
+inline std::size_t recorded_pixels(const RowSpans &spans) noexcept {
+    return spans.stream_count;
+}
 
 } // namespace plateio::tra

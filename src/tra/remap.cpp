@@ -1,15 +1,14 @@
 // read_az_tra: a TRA exposure scattered straight into the host's own array through an index map,
 // binned by the host first when its target is coarser than the plate's grid.
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 
-#include "common/entry.hpp"
-#include "common/file.hpp"
+#include "common/isa.hpp"
 #include "common/memory.hpp"
-#include "geometry/host_routines.hpp"
+#include "host/console.hpp"
+#include "host/host_routines.hpp"
 #include "plateio.h"
 #include "tra/layout.hpp"
 #include "tra/scatter.hpp"
@@ -30,69 +29,84 @@ std::int32_t clamp_count(std::uint64_t count) noexcept {
                : static_cast<std::int32_t>(count);
 }
 
-// At the full grid no binning runs, so no grid is needed: the whole stream is read first (a
-// damaged file is then refused before a cell is written), and each row is widened into a small
-// buffer that stays in cache and scattered from there.
-bool read_unbinned(std::FILE *file, remap_target &target, const std::int32_t *map) noexcept {
+// At the full grid no binning runs, so no grid is needed: the whole stream is read first (a damaged
+// file is then refused before a cell is written), and each row is widened into a small buffer that
+// stays in cache and scattered from there.
+Fault read_unbinned(Source &source, const RowSpans &spans, const remap_target &target,
+                    const std::int32_t *map, Isa isa, std::uint64_t &overflowed) noexcept {
     Stream stream;
-    if (read_stream(file, stream) != GridStatus::ok) {
-        return false;
+    if (Fault f = read_stream(source, spans, stream)) {
+        return f;
     }
     struct ScatterRows {
         std::array<std::int32_t, kGridSize> buffer;
         const std::int32_t *map;
-        remap_target &target;
+        const remap_target &target;
+        Isa isa;
         std::uint64_t overflowed = 0;
         std::int32_t *row(std::size_t) noexcept { return buffer.data(); }
         void done(std::size_t r, const std::int32_t *pixels) noexcept {
             overflowed +=
-                scatter_pixels(pixels, map + r * kGridSize, kGridSize, target.cells, target.cell_count);
+                scatter_pixels(isa, pixels, map + r * kGridSize, kGridSize, target.cells, target.cell_count);
         }
-    } rows{{}, map, target};
-    StreamInMemory values(stream);
-    place_rows(stream.spans, values, Saturation::mark, rows);
-    target.overload_count = clamp_count(rows.overflowed);
-    return true;
+    } rows{{}, map, target, isa};
+    StreamInMemory values(stream, Saturation::mark, isa);
+    place_rows(stream.spans, values, rows);
+    overflowed = rows.overflowed;
+    return {};
 }
 
-bool read_binned(File file, remap_target &target, std::int32_t *const *index_map) noexcept {
+// Below the full grid the host's binning needs the grid itself: it is read whole, the file is closed,
+// and the block binning leaves is scattered.
+Fault read_binned(Source &source, const RowSpans &spans, const remap_target &target,
+                  std::int32_t *const *index_map, Isa isa, std::uint64_t &overflowed) noexcept {
     MallocPtr<std::int32_t> grid = malloc_array<std::int32_t>(kGridPixels);
-    if (!grid || read_grid(file.get(), grid.get(), Saturation::mark) != GridStatus::ok) {
-        return false;
+    if (!grid) {
+        return fault(FaultKind::no_memory, static_cast<std::int64_t>(kGridPixels * sizeof(std::int32_t)));
     }
-    file.reset(); // closed before the host's binning runs
-    // binning may bin in place or hand back a new block; either way the block it leaves is the one
-    // to copy and to free (the old one, if replaced, is binning's to release).
+    std::uint64_t saturated = 0;
+    if (Fault f = read_grid(source, spans, grid.get(), Saturation::mark, isa, saturated)) {
+        return f;
+    }
+    source.close();
+    // binning may bin in place or hand back a new block; either way the block it leaves is the one to
+    // copy and to free (the old one, if replaced, is binning's to release).
     std::int32_t width = kGridSize;
     std::int32_t height = kGridSize;
     std::int32_t *block = grid.release();
-    geometry::call_binning(&block, kBinFactor, &width, &height, kBinLimit);
+    host::call_binning(&block, kBinFactor, &width, &height, kBinLimit);
     grid.reset(block);
 
-    std::uint64_t overflowed = 0;
+    overflowed = 0;
     if (grid != nullptr && width >= 1 && height >= 1) {
-        // Grid pixel i is row i / width, column i % width: the row-by-row order is the array's
-        // order. 64-bit count: binning may leave any size, and width * height need not fit 32 bits.
+        // Grid pixel i is row i / width, column i % width: the row-by-row order is the array's order.
+        // 64-bit count: binning may leave any size, and width * height need not fit 32 bits.
         const std::uint64_t pixels =
             std::uint64_t(std::uint32_t(width)) * std::uint64_t(std::uint32_t(height));
-        overflowed = scatter_pixels(grid.get(), *index_map, pixels, target.cells, target.cell_count);
+        overflowed = scatter_pixels(isa, grid.get(), *index_map, pixels, target.cells, target.cell_count);
     }
-    target.overload_count = clamp_count(overflowed);
-    return true;
+    return {};
 }
 
-// False, with *target untouched, when the file cannot be opened or is damaged, or memory runs out.
-bool read_remapped(const char *path, remap_target &target, std::int32_t *const *index_map) noexcept {
-    File file = open_file(path, "rb");
-    if (!file) {
-        return false;
+Fault read_remapped(const char *path, const remap_target &target, std::int32_t *const *index_map,
+                    std::uint64_t &overflowed) noexcept {
+    Source source;
+    Head head;
+    RowSpans spans;
+    if (Fault f = source.open(path)) {
+        return f;
     }
-    const bool ok = target.grid_mode == kFullGridMode ? read_unbinned(file.get(), target, *index_map)
-                                                      : read_binned(std::move(file), target, index_map);
-    if (ok) {
-        target.aux_value = 0.0;
+    if (Fault f = read_head(source, head)) {
+        return f;
     }
-    return ok;
+    if (Fault f = expand_row_table(head, spans)) {
+        return f;
+    }
+    const Isa isa = best_isa();
+    if (target.grid_mode == kFullGridMode) {
+        return read_unbinned(source, spans, target, *index_map, isa, overflowed);
+    }
+    return read_binned(source, spans, target, index_map, isa, overflowed);
 }
 
 } // namespace
@@ -106,11 +120,18 @@ extern "C" {
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_az_tra(const char *path, remap_target *target,
                                                            std::int32_t **index_map) {
     // Counts within one call only, so a failed call reports none.
-    target->overload_count = 0;
-    if (!tra::read_remapped(path, *target, index_map)) {
-        std::printf("# \x1b[0mERROR\x1b[0m READING %s\n", path);
+    if (target != nullptr) {
+        target->overload_count = 0;
+    }
+    const bool arguments = path != nullptr && target != nullptr && index_map != nullptr &&
+                           *index_map != nullptr && (target->cells != nullptr || target->cell_count <= 0);
+    std::uint64_t overflowed = 0;
+    if (!arguments || tra::read_remapped(path, *target, index_map, overflowed)) {
+        std::printf("# \x1b[0mERROR\x1b[0m READING %s\n", host::shown(path));
         return 0;
     }
+    target->overload_count = tra::clamp_count(overflowed);
+    target->aux_value = 0.0;
     return 1;
 }
 

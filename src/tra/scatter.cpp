@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
-#include "common/cpu.hpp"
 #include "plateio.h"
 
 namespace plateio::tra {
 
-std::uint64_t scatter_pixels_scalar(const std::int32_t *grid, const std::int32_t *map, std::uint64_t count,
-                                    std::int32_t *cells, std::uint32_t cell_count) noexcept {
+std::uint64_t scatter_pixels_portable(const std::int32_t *grid, const std::int32_t *map, std::uint64_t count,
+                                      std::int32_t *cells, std::uint32_t cell_count) noexcept {
     std::uint64_t overflowed = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         // One unsigned comparison tests 0 <= cell < cell_count.
@@ -22,16 +21,18 @@ std::uint64_t scatter_pixels_scalar(const std::int32_t *grid, const std::int32_t
     return overflowed;
 }
 
-std::uint64_t scatter_pixels(const std::int32_t *grid, const std::int32_t *map, std::uint64_t count,
+std::uint64_t scatter_pixels(Isa isa, const std::int32_t *grid, const std::int32_t *map, std::uint64_t count,
                              std::int32_t *cells, std::int32_t cell_count) noexcept {
     // A negative count names no cell.
     const auto cells_named = static_cast<std::uint32_t>(std::max(cell_count, 0));
-#if defined(__i386__) || defined(__x86_64__)
-    if (cpu_has_avx2()) {
+    switch (isa) {
+#if PLATEIO_HAVE_AVX2
+    case Isa::avx2:
         return scatter_pixels_avx2(grid, map, count, cells, cells_named);
-    }
 #endif
-    return scatter_pixels_scalar(grid, map, count, cells, cells_named);
+    default:
+        return scatter_pixels_portable(grid, map, count, cells, cells_named);
+    }
 }
 
 } // namespace plateio::tra

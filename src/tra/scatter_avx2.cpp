@@ -2,18 +2,19 @@
 // them; when they name eight consecutive cells inside the target, the eight pixels go there with
 // one store, and their overflow marks are counted by mask. Any other eight are stored one by one,
 // in order, so overwrites and dropped entries behave exactly as in the portable loop.
-#if defined(__i386__) || defined(__x86_64__)
+#include "tra/scatter.hpp"
+
+#if PLATEIO_HAVE_AVX2
 
 #include <immintrin.h>
 
 #include "plateio.h"
-#include "tra/scatter.hpp"
 
 namespace plateio::tra {
 
-__attribute__((target("avx2,popcnt"))) std::uint64_t
-scatter_pixels_avx2(const std::int32_t *grid, const std::int32_t *map, std::uint64_t count,
-                    std::int32_t *cells, std::uint32_t cell_count) noexcept {
+PLATEIO_TARGET_AVX2 std::uint64_t scatter_pixels_avx2(const std::int32_t *grid, const std::int32_t *map,
+                                                      std::uint64_t count, std::int32_t *cells,
+                                                      std::uint32_t cell_count) noexcept {
     const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i overflow_mark = _mm256_set1_epi32(PIXEL_OVERFLOW);
     std::uint64_t overflowed = 0;
@@ -30,10 +31,10 @@ scatter_pixels_avx2(const std::int32_t *grid, const std::int32_t *map, std::uint
             overflowed += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(
                 _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(values, overflow_mark))))));
         } else {
-            overflowed += scatter_pixels_scalar(grid + i, map + i, 8, cells, cell_count);
+            overflowed += scatter_pixels_portable(grid + i, map + i, 8, cells, cell_count);
         }
     }
-    return overflowed + scatter_pixels_scalar(grid + i, map + i, count - i, cells, cell_count);
+    return overflowed + scatter_pixels_portable(grid + i, map + i, count - i, cells, cell_count);
 }
 
 } // namespace plateio::tra

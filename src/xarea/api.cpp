@@ -1,13 +1,17 @@
-// The exported X-Area functions: thin shims that own the C conventions over the container reader,
-// the decoder and the import.
+// The exported X-Area functions. Each owns the C conventions (1/0, records written only on success)
+// and says a fault the one way it is specified to: the container's messages in one table, the
+// import's one line for everything else.
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/entry.hpp"
+#include "common/isa.hpp"
 #include "common/memory.hpp"
+#include "host/console.hpp"
 #include "host/image_info.hpp"
 #include "plateio.h"
+#include "xarea/block.hpp"
 #include "xarea/container.hpp"
 #include "xarea/decode.hpp"
 #include "xarea/import.hpp"
@@ -17,17 +21,73 @@ using namespace plateio;
 
 namespace {
 
-void print_import_failure(const char *path) noexcept {
-    std::printf("# \x1b[31;1mERROR\x1b[0m READING %s\n", path);
+// The container reader's message for a fault, or nothing for a fault it does not report. Every message
+// but the first is followed by "ERROR" on the same console line.
+const char *container_message(FaultKind kind) noexcept {
+    switch (kind) {
+    case FaultKind::argument:
+    case FaultKind::cannot_open:
+        return " readXImage(): unable to open file ";
+    case FaultKind::container_short:
+    case FaultKind::container_magic:
+        return " readXImage(): no stoe xfile ";
+    case FaultKind::toc_count:
+    case FaultKind::toc_no_memory:
+    case FaultKind::block_no_memory:
+        return " readXImage(): no memory ";
+    case FaultKind::toc_short:
+        return " readXImage(): error reading toc ";
+    case FaultKind::no_header_entry:
+        return " readXImage(): the file contains no image header";
+    case FaultKind::header_seek:
+        return " readXImage(): bad seek for image header ";
+    case FaultKind::header_corrupt:
+    case FaultKind::pixel_corrupt:
+        return " readXImage(): corrupt file ";
+    case FaultKind::no_pixel_entry:
+        return " readXImage(): the file contains no image data ";
+    case FaultKind::pixel_seek:
+        return " readXImage(): bad seek for image data ";
+    default:
+        return nullptr;
+    }
 }
 
-// False when the caller must return 0, after printing the import's message where the container
-// reader has not printed its own.
-bool imported(xarea::ImportStatus status, const char *path) noexcept {
-    if (status == xarea::ImportStatus::refused) {
-        print_import_failure(path);
+void print_container_fault(const Fault &f) noexcept {
+    std::fputs(container_message(f.kind), stdout);
+    if (f.kind != FaultKind::argument && f.kind != FaultKind::cannot_open) {
+        std::fputs("ERROR\n", stdout);
     }
-    return status == xarea::ImportStatus::ok;
+}
+
+// The import's two functions: the container's own message where the container reader would have
+// printed one, else the import's line.
+void print_import_fault(const Fault &f, const char *path) noexcept {
+    if (f.kind != FaultKind::argument && f.kind != FaultKind::cannot_open &&
+        container_message(f.kind) != nullptr) {
+        print_container_fault(f);
+    } else {
+        std::printf("# \x1b[31;1mERROR\x1b[0m READING %s\n", host::shown(path));
+    }
+}
+
+void print_decode_report(const xarea::Verdict &verdict, const xarea::Fields &fields) noexcept {
+    std::printf("%" PRIu64 " %d %" PRIu64 " %d\n", verdict.taken.values32, fields.delta32_count,
+                verdict.taken.values16, fields.delta16_count);
+    std::fputs(" uncompressImage(): corrupt imagedata ", stdout);
+}
+
+void print_no_memory() noexcept {
+    std::fputs(" uncompressImage(): no memory", stdout);
+}
+
+// The container read and its pixel count, common to both import functions.
+Fault open_exposure(Source &source, const char *path, xi_header &record,
+                    xarea::Container &container) noexcept {
+    if (Fault f = source.open(path)) {
+        return f;
+    }
+    return xarea::open_container(source, record, container);
 }
 
 } // namespace
@@ -35,36 +95,68 @@ bool imported(xarea::ImportStatus status, const char *path) noexcept {
 extern "C" {
 
 PLATEIO_API std::int32_t readXImage(const char *path, xi_header *header, void **block) {
-    xarea::ContainerRead read = xarea::read_container(path, *header);
-    if (!read.ok) {
-        if (read.reached_pixel_entry) {
+    if (path == nullptr || header == nullptr || block == nullptr) {
+        print_container_fault(fault(FaultKind::argument));
+        return 0;
+    }
+    Source source;
+    xarea::Container container;
+    MallocPtr<std::uint8_t> pixels;
+    std::size_t length = 0;
+    Fault f = source.open(path);
+    if (!f) {
+        f = xarea::open_container(source, *header, container);
+    }
+    if (!f) {
+        f = xarea::read_pixel_block(source, container, pixels, length);
+    }
+    if (f) {
+        print_container_fault(f);
+        if (xarea::taking_pixel_entry(f)) {
             *block = nullptr;
         }
         return 0;
     }
-    *block = read.block.release();
+    *block = pixels.release();
     return 1;
 }
 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, void **block) {
-    if (header->compression != xarea::kDifferenceCoded) {
+    if (header == nullptr || block == nullptr || *block == nullptr) {
         return;
     }
-    const auto pixel_count = image_elements(header->width, header->height, sizeof(std::int32_t));
-    auto pixels = pixel_count ? malloc_array<std::int32_t>(*pixel_count) : nullptr;
+    const xarea::Fields fields = xarea::fields_of(*header);
+    if (!fields.coded()) {
+        return;
+    }
+    const auto pixel_count = image_elements(fields.width, fields.height, sizeof(std::int32_t));
+    if (!pixel_count) {
+        print_no_memory();
+        return;
+    }
+    // The entry's own length, from readXImage's trailer (or the allocation, for a block of the host's):
+    // no byte behind it is decoded.
+    const auto *entry = static_cast<const std::uint8_t *>(*block);
+    const std::size_t length = xarea::block_length(entry);
+    const xarea::EntryLayout layout =
+        xarea::entry_layout(*pixel_count, length, fields.delta16_count, fields.delta32_count);
+    // Pixels the entry gives no code for stay 0 and cost no memory: a short entry under a huge header
+    // takes zero pages, and only the pixels it describes are written.
+    auto pixels = layout.codes == *pixel_count ? malloc_array<std::int32_t>(*pixel_count)
+                                               : zeroed_array<std::int32_t>(*pixel_count);
     if (!pixels) {
-        std::fputs(" uncompressImage(): no memory", stdout);
+        print_no_memory();
         return;
     }
-    // The block's length is not passed in; the allocator knows how much of it may be read, and
-    // readXImage zeroes what lies behind the entry's bytes.
-    const auto *coded = static_cast<const std::uint8_t *>(*block);
-    const std::span<const std::uint8_t> bytes(coded, allocated_size(coded, SIZE_MAX));
-    const xarea::CodedLayout layout =
-        xarea::coded_layout(bytes, *pixel_count, header->delta16_count, header->delta32_count);
-    const xarea::Taken taken = xarea::decode(layout.sections, pixels.get(), *pixel_count);
-    if (!layout.complete || xarea::counts_disagree(taken, *header)) {
-        xarea::report_corrupt_stream(taken, *header);
+    xarea::CodedSections sections =
+        xarea::value_sections({entry + layout.codes, length - layout.codes}, layout);
+    sections.codes = {entry, layout.codes};
+    xarea::DecodeState state;
+    xarea::decode_codes(best_isa(), sections, pixels.get(), layout.codes, state, nullptr);
+    const xarea::Verdict verdict =
+        xarea::judge(state.taken(), layout, fields.delta16_count, fields.delta32_count);
+    if (verdict.corrupt()) {
+        print_decode_report(verdict, fields);
     }
     std::free(*block);
     *block = pixels.release();
@@ -72,59 +164,86 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi(const char *path, pixel_image *image,
                                                        reduction_params *params) {
-    xarea::Exposure exposure;
-    xarea::MarkedPixels marked;
-    if (!imported(xarea::open_exposure(path, exposure), path) ||
-        !imported(xarea::load_marked_pixels(exposure, marked), path)) {
+    if (path == nullptr || image == nullptr || params == nullptr) {
+        print_import_fault(fault(FaultKind::argument), path);
         return 0;
     }
-    const xi_header &header = exposure.header;
-    image->width = header.width;
-    image->height = header.height;
+    Source source;
+    xi_header record;
+    xarea::Container container;
+    std::size_t pixel_count = 0;
+    xarea::Fields fields;
+    MallocPtr<std::int32_t> pixels;
+    xarea::PixelRead read;
+    Fault f = open_exposure(source, path, record, container);
+    if (!f) {
+        fields = xarea::fields_of(record);
+        f = xarea::image_pixels(fields, pixel_count);
+    }
+    if (!f) {
+        f = xarea::check_entry_length(fields, pixel_count, container);
+    }
+    if (!f) {
+        pixels = malloc_array<std::int32_t>(pixel_count);
+        f = pixels
+                ? xarea::read_pixels(source, container, fields, pixel_count, pixels.get(), best_isa(), read)
+                : fault(FaultKind::no_memory, static_cast<std::int64_t>(pixel_count * sizeof(std::int32_t)));
+    }
+    if (f) {
+        print_import_fault(f, path);
+        return 0;
+    }
+    if (read.verdict.counts_disagree) {
+        print_decode_report(read.verdict, fields);
+    }
+    image->width = fields.width;
+    image->height = fields.height;
     // The host marks a geometry2 it has not set with -999.0; a value it set is its own to keep.
     if (params->geometry2 == PLATEIO_UNSET || std::isnan(params->geometry2)) {
-        params->geometry2 = header.geometry2;
+        params->geometry2 = fields.geometry2;
     }
-    params->geometry4 = header.geometry4;
-    params->geometry1 = header.geometry1;
-    params->geometry0 = header.geometry0;
-    params->geometry3 = header.geometry3;
-    params->geometry5 = header.geometry5;
-    image->geometry1 = header.geometry1;
-    image->geometry0 = header.geometry0;
-    image->pixels = marked.pixels.release();
-    image->pixel_count = static_cast<std::int32_t>(exposure.pixel_count);
-    image->overflow_threshold = header.overflow_threshold;
-    image->scale_value = header.scale_value;
-    image->overflow_count = static_cast<std::int32_t>(marked.overflow_count);
+    params->geometry4 = fields.geometry4;
+    params->geometry1 = fields.geometry1;
+    params->geometry0 = fields.geometry0;
+    params->geometry3 = fields.geometry3;
+    params->geometry5 = fields.geometry5;
+    image->geometry1 = fields.geometry1;
+    image->geometry0 = fields.geometry0;
+    image->pixels = pixels.release();
+    image->pixel_count = static_cast<std::int32_t>(pixel_count);
+    image->overflow_threshold = fields.overflow_threshold;
+    image->scale_value = fields.scale_value;
+    image->overflow_count = static_cast<std::int32_t>(read.overflow_count);
     return 1;
 }
 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_xi_header(const char *path, image_info *info) {
-    xarea::Exposure exposure;
-    if (!host::path_fits(path)) {
-        print_import_failure(path);
+    if (path == nullptr || info == nullptr) {
+        print_import_fault(fault(FaultKind::argument), path);
         return 0;
     }
-    if (!imported(xarea::open_exposure(path, exposure), path) ||
-        !imported(xarea::check_pixel_entry(exposure), path)) {
+    Source source;
+    xi_header record;
+    xarea::Container container;
+    xarea::Fields fields;
+    xarea::EntryReport report;
+    Fault f = host::path_fits(path) ? open_exposure(source, path, record, container)
+                                    : fault(FaultKind::path_too_long);
+    if (!f) {
+        fields = xarea::fields_of(record);
+        f = xarea::check_pixel_entry(source, container, fields, best_isa(), report);
+    }
+    if (f) {
+        print_import_fault(f, path);
         return 0;
     }
-    const xi_header &header = exposure.header;
-    host::store_path(*info, path);
-    info->geometry[0] = header.geometry0;
-    info->geometry[1] = header.geometry1;
-    info->geometry[2] = header.geometry2;
-    info->geometry[3] = header.geometry3;
-    info->geometry[4] = header.geometry4;
-    info->geometry[5] = header.geometry5;
-    info->geometry[6] = header.geometry6;
-    info->geometry[7] = header.geometry7;
-    info->geometry[8] = header.geometry8;
-    info->setting = header.setting;
-    info->overflow_threshold = header.overflow_threshold;
-    info->scale_value = header.scale_value;
-    info->overload_count = header.overload_count;
+    xarea::describe(*info, fields, path);
+    // What uncompressImage would say of the block, as the import decodes it.
+    if (report.no_memory) {
+        print_no_memory();
+    } else if (report.verdict.corrupt()) {
+        print_decode_report(report.verdict, fields);
+    }
     return 1;
 }
 

@@ -8,79 +8,73 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/fault.hpp"
 #include "common/file.hpp"
 #include "common/memory.hpp"
 #include "plateio.h"
 
 namespace plateio::xarea {
 
-// A container whose header record has been read and whose pixel entry has been found and checked
-// against the file's size, with the file still open at no particular position.
-struct OpenContainer {
-    bool ok = false;
-    // True once the pixel entry was being taken: a failure from then on empties the caller's block
-    // pointer, an earlier one leaves it alone.
-    bool reached_pixel_entry = false;
-    File file;
-    std::int32_t pixel_offset = 0;
-    std::size_t pixel_length = 0;
-    bool size_known = false; // a regular file: the entry is known to lie inside it
+inline constexpr std::size_t kFileHeaderBytes = 104;
+
+struct Entry {
+    std::int32_t length = 0;
+    std::int32_t offset = 0;
 };
 
-// Opens `path`, reads the header entry into `header` (cleared, then at most 412 bytes) and finds the
-// pixel entry. Every failure prints its message on standard output, as readXImage documents.
-// `header` may hold the header entry even when a later check fails.
-OpenContainer open_container(const char *path, xi_header &header) noexcept;
-
-// Reads the first `count` bytes (at most the entry's length) of the pixel entry into `into`. A
-// failed seek or a short read prints its message and gives false.
-bool read_pixel_entry(OpenContainer &container, void *into, std::size_t count) noexcept;
-
-// Streams the first `count` bytes of the pixel entry through `consume(const std::uint8_t *, size_t)`
-// in chunks, without holding the entry in memory. Prints and gives false like read_pixel_entry, and
-// false without a message when the scratch cannot be allocated (`no_memory` is then set).
-template <class Consume>
-bool stream_pixel_entry(OpenContainer &container, std::size_t count, Consume &&consume,
-                        bool &no_memory) noexcept;
-
-// The whole of it, as readXImage hands it out: the pixel entry in a new block of its length.
-struct ContainerRead {
-    bool ok = false;
-    bool reached_pixel_entry = false;
-    MallocPtr<std::uint8_t> block; // the pixel entry's data, `length` bytes
-    std::size_t length = 0;
+// A container whose header record has been read and whose pixel entry has been found, checked against
+// the file's size where the size is known.
+struct Container {
+    std::size_t entries = 0; // in the table of contents
+    Entry pixels;            // the pixel entry: length >= 0, offset >= 0
 };
 
-ContainerRead read_container(const char *path, xi_header &header) noexcept;
+// No limit on the bytes of the table of contents read.
+inline constexpr std::size_t kWholeTable = SIZE_MAX;
 
-// ---- implementation of the template ----
+// Reads the file header and the table of contents from the start of `source`, the header entry into
+// `record` (cleared, then at most 412 bytes; a longer entry's rest stays in the file) and finds the
+// pixel entry. Reads at most `table_limit` bytes of the table and looks for the entries among those.
+// On a fault `record` may already hold the header entry. Through a pipe or a device the table grows as
+// its entries arrive, so a damaged count cannot reserve more than was read and one step.
+Fault open_container(Source &source, xi_header &record, Container &container,
+                     std::size_t table_limit = kWholeTable) noexcept;
 
-bool seek_pixel_entry(OpenContainer &container) noexcept;
-void print_container_failure(const char *message) noexcept;
+// True for the faults found while the pixel entry is being taken (readXImage then empties the
+// caller's block pointer).
+bool taking_pixel_entry(const Fault &f) noexcept;
 
+// Moves to the start of the pixel entry, or `skip` bytes into it.
+Fault seek_pixel_entry(Source &source, const Container &container, std::size_t skip = 0) noexcept;
+
+// Reads the next `count` bytes of the pixel entry; pixel_corrupt when the file ends first.
+Fault read_pixel_bytes(Source &source, const Container &container, void *into, std::size_t count) noexcept;
+
+// Streams `count` bytes of the pixel entry from where it stands through `consume(const std::uint8_t *,
+// std::size_t)` in chunks of a bounded scratch, holding no more of it in memory.
 template <class Consume>
-bool stream_pixel_entry(OpenContainer &container, std::size_t count, Consume &&consume,
-                        bool &no_memory) noexcept {
-    constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
-    no_memory = false;
-    auto chunk = malloc_array<std::uint8_t>(kChunkBytes);
+Fault stream_pixel_bytes(Source &source, const Container &container, std::size_t count,
+                         Consume &&consume) noexcept {
+    constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
+    const std::size_t chunk_bytes = count < kChunkBytes ? count : kChunkBytes;
+    auto chunk = malloc_array<std::uint8_t>(chunk_bytes);
     if (!chunk) {
-        no_memory = true;
-        return false;
+        return fault(FaultKind::no_memory, static_cast<std::int64_t>(chunk_bytes));
     }
-    if (!seek_pixel_entry(container)) {
-        return false;
-    }
-    for (std::size_t left = count < container.pixel_length ? count : container.pixel_length; left > 0;) {
-        const std::size_t take = left < kChunkBytes ? left : kChunkBytes;
-        if (!read_exact(container.file.get(), chunk.get(), take)) {
-            print_container_failure(" readXImage(): corrupt file ");
-            return false;
+    for (std::size_t left = count; left > 0;) {
+        const std::size_t take = left < chunk_bytes ? left : chunk_bytes;
+        if (Fault f = read_pixel_bytes(source, container, chunk.get(), take)) {
+            return f;
         }
         consume(static_cast<const std::uint8_t *>(chunk.get()), take);
         left -= take;
     }
-    return true;
+    return {};
 }
+
+// readXImage's read of the pixel entry: a new block of the entry's length, sealed with its trailer
+// (see block.hpp). `length` receives the entry's length.
+Fault read_pixel_block(Source &source, const Container &container, MallocPtr<std::uint8_t> &block,
+                       std::size_t &length) noexcept;
 
 } // namespace plateio::xarea

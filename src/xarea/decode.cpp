@@ -1,119 +1,54 @@
 #include "xarea/decode.hpp"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 
-#include "common/cpu.hpp"
 #include "xarea/decode_kernel.hpp"
 
 namespace plateio::xarea {
 
-namespace {
-
-std::uint64_t section_bytes(std::int32_t count, std::uint64_t value_size) noexcept {
-    return count > 0 ? static_cast<std::uint64_t>(count) * value_size : 0;
-}
-
-std::span<const std::uint8_t> cut(std::span<const std::uint8_t> block, std::uint64_t offset,
-                                  std::uint64_t size) noexcept {
-    if (offset >= block.size()) {
-        return {};
-    }
-    const auto available = block.size() - static_cast<std::size_t>(offset);
-    return block.subspan(static_cast<std::size_t>(offset),
-                         static_cast<std::size_t>(std::min<std::uint64_t>(size, available)));
-}
-
-DecodeCodesFn codes_function(DecodePath path) noexcept {
-#if defined(__i386__) || defined(__x86_64__)
-    switch (path) {
-    case DecodePath::avx2:
-        return decode_codes_avx2;
-    case DecodePath::scalar:
-        break;
-    }
-#else
-    (void)path;
-#endif
-    return decode_codes_scalar;
-}
-
-template <bool Mark>
-void fill_missing(std::int32_t *out, std::size_t begin, std::size_t end, DecodeState &state,
-                  std::int32_t threshold) noexcept {
-    for (std::size_t i = begin; i < end; ++i) {
-        store_pixel<Mark>(out, i, state.running, threshold, state);
-    }
-}
-
-} // namespace
-
-void decode_codes_scalar(const CodedSections &sections, std::int32_t *out, std::size_t count,
-                         DecodeState &state, const std::int32_t *threshold) noexcept {
-    if (threshold != nullptr) {
-        decode_scalar_range<true>(sections, out, 0, count, state, *threshold);
-    } else {
-        decode_scalar_range<false>(sections, out, 0, count, state, 0);
-    }
-}
-
-bool path_supported(DecodePath path) noexcept {
-    switch (path) {
-    case DecodePath::scalar:
-        return true;
-    case DecodePath::avx2:
-        return cpu_has_avx2();
-    }
-    return false;
-}
-
-DecodePath best_decode_path() noexcept {
-    return path_supported(DecodePath::avx2) ? DecodePath::avx2 : DecodePath::scalar;
-}
-
-MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,
-                       std::size_t pixel_count, const std::int32_t *threshold) noexcept {
-    DecodeState state;
-    const std::size_t coded = std::min(pixel_count, sections.codes.size());
-    codes_function(path)(sections, out, coded, state, threshold);
-    // Pixels whose codes the block lacks repeat the last pixel: their difference is 0.
-    if (threshold != nullptr) {
-        fill_missing<true>(out, coded, pixel_count, state, *threshold);
-    } else {
-        fill_missing<false>(out, coded, pixel_count, state, 0);
-    }
-    return {Taken{state.next16, state.next32}, state.overflow};
-}
-
-CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_count,
-                         std::int32_t delta16_count, std::int32_t delta32_count) noexcept {
-    const std::uint64_t codes_bytes = pixel_count;
-    const std::uint64_t bytes16 = section_bytes(delta16_count, 2);
-    const std::uint64_t bytes32 = section_bytes(delta32_count, 4);
-    CodedLayout layout;
-    layout.sections.codes = cut(block, 0, codes_bytes);
-    layout.sections.values16 = cut(block, codes_bytes, bytes16);
-    layout.sections.values32 = cut(block, codes_bytes + bytes16, bytes32);
-    layout.complete = coded_block_bytes(pixel_count, delta16_count, delta32_count) <= block.size();
+EntryLayout entry_layout(std::size_t pixels, std::uint64_t length, std::int32_t delta16_count,
+                         std::int32_t delta32_count) noexcept {
+    EntryLayout layout;
+    layout.pixels = pixels;
+    layout.codes = static_cast<std::size_t>(std::min<std::uint64_t>(pixels, length));
+    layout.section16 = delta16_count > 0 ? static_cast<std::uint64_t>(delta16_count) : 0;
+    layout.section32 = delta32_count > 0 ? static_cast<std::uint64_t>(delta32_count) : 0;
+    layout.offset32 = std::uint64_t{pixels} + 2 * layout.section16;
+    const std::uint64_t end = layout.offset32 + 4 * layout.section32;
+    const std::uint64_t held_end = std::min(length, end);
+    // Whole values only: a value the entry ends inside of is not held.
+    layout.held16 = held_end > pixels ? (std::min(held_end, layout.offset32) - pixels) / 2 : 0;
+    layout.held32 = held_end > layout.offset32 ? (held_end - layout.offset32) / 4 : 0;
+    layout.value_bytes = held_end > pixels ? held_end - pixels : 0;
     return layout;
 }
 
-std::uint64_t coded_block_bytes(std::size_t pixel_count, std::int32_t delta16_count,
-                                std::int32_t delta32_count) noexcept {
-    return std::uint64_t{pixel_count} + section_bytes(delta16_count, 2) + section_bytes(delta32_count, 4);
+CodedSections value_sections(std::span<const std::uint8_t> values, const EntryLayout &layout) noexcept {
+    const auto cut = [values](std::uint64_t offset, std::uint64_t size) -> std::span<const std::uint8_t> {
+        if (offset >= values.size()) {
+            return {};
+        }
+        return values.subspan(
+            static_cast<std::size_t>(offset),
+            static_cast<std::size_t>(std::min<std::uint64_t>(size, values.size() - offset)));
+    };
+    CodedSections sections;
+    sections.values16 = cut(0, 2 * layout.held16);
+    sections.values32 = cut(layout.offset32 - layout.pixels, 4 * layout.held32);
+    return sections;
 }
 
-Taken decode(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count) noexcept {
-    return decode_on(best_decode_path(), sections, out, pixel_count, nullptr).taken;
+void decode_codes_portable(const CodedSections &sections, std::int32_t *out, std::size_t count,
+                           DecodeState &state, const std::int32_t *threshold) noexcept {
+    if (threshold != nullptr) {
+        decode_portable_range<true>(sections, out, 0, count, state, *threshold);
+    } else {
+        decode_portable_range<false>(sections, out, 0, count, state, 0);
+    }
 }
 
-MarkedDecode decode_marking(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count,
-                            std::int32_t threshold) noexcept {
-    return decode_on(best_decode_path(), sections, out, pixel_count, &threshold);
-}
-
-std::uint64_t mark_in_place_scalar(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept {
+std::uint64_t mark_in_place_portable(std::int32_t *pixels, std::size_t count,
+                                     std::int32_t threshold) noexcept {
     std::uint64_t overflow = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const std::int32_t pixel = pixels[i];
@@ -124,16 +59,7 @@ std::uint64_t mark_in_place_scalar(std::int32_t *pixels, std::size_t count, std:
     return overflow;
 }
 
-std::uint64_t mark_in_place(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept {
-#if defined(__i386__) || defined(__x86_64__)
-    if (path_supported(DecodePath::avx2)) {
-        return mark_in_place_avx2(pixels, count, threshold);
-    }
-#endif
-    return mark_in_place_scalar(pixels, count, threshold);
-}
-
-Taken count_escapes_scalar(std::span<const std::uint8_t> codes) noexcept {
+Taken count_escapes_portable(std::span<const std::uint8_t> codes) noexcept {
     // Eight codes at a time: a byte of x ^ pattern is zero exactly where the code equals the
     // pattern's byte, and the classic zero-byte test sets the top bit of each such byte.
     constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
@@ -156,24 +82,53 @@ Taken count_escapes_scalar(std::span<const std::uint8_t> codes) noexcept {
     return taken;
 }
 
-Taken count_escapes(std::span<const std::uint8_t> codes) noexcept {
-#if defined(__i386__) || defined(__x86_64__)
-    if (path_supported(DecodePath::avx2)) {
-        return count_escapes_avx2(codes);
-    }
+void decode_codes(Isa isa, const CodedSections &sections, std::int32_t *out, std::size_t count,
+                  DecodeState &state, const std::int32_t *threshold) noexcept {
+    switch (isa) {
+#if PLATEIO_HAVE_AVX2
+    case Isa::avx2:
+        return decode_codes_avx2(sections, out, count, state, threshold);
 #endif
-    return count_escapes_scalar(codes);
+    default:
+        return decode_codes_portable(sections, out, count, state, threshold);
+    }
 }
 
-bool counts_disagree(const Taken &taken, const xi_header &header) noexcept {
-    return taken.values16 != static_cast<std::uint64_t>(std::int64_t{header.delta16_count}) ||
-           taken.values32 != static_cast<std::uint64_t>(std::int64_t{header.delta32_count});
+Taken count_escapes(Isa isa, std::span<const std::uint8_t> codes) noexcept {
+    switch (isa) {
+#if PLATEIO_HAVE_AVX2
+    case Isa::avx2:
+        return count_escapes_avx2(codes);
+#endif
+    default:
+        return count_escapes_portable(codes);
+    }
 }
 
-void report_corrupt_stream(const Taken &taken, const xi_header &header) noexcept {
-    std::printf("%" PRIu64 " %d %" PRIu64 " %d\n", taken.values32, header.delta32_count, taken.values16,
-                header.delta16_count);
-    std::fputs(" uncompressImage(): corrupt imagedata ", stdout);
+std::uint64_t mark_in_place(Isa isa, std::int32_t *pixels, std::size_t count,
+                            std::int32_t threshold) noexcept {
+    switch (isa) {
+#if PLATEIO_HAVE_AVX2
+    case Isa::avx2:
+        return mark_in_place_avx2(pixels, count, threshold);
+#endif
+    default:
+        return mark_in_place_portable(pixels, count, threshold);
+    }
+}
+
+Verdict judge(const Taken &taken, const EntryLayout &layout, std::int32_t delta16_count,
+              std::int32_t delta32_count) noexcept {
+    Verdict verdict;
+    verdict.taken = taken;
+    verdict.codes_missing = layout.codes < layout.pixels;
+    // A code whose value lies beyond its section is a count mismatch; one whose value lies inside its
+    // section but beyond the entry's end means the entry was cut short.
+    verdict.values_missing = std::min(taken.values16, layout.section16) > layout.held16 ||
+                             std::min(taken.values32, layout.section32) > layout.held32;
+    verdict.counts_disagree = taken.values16 != static_cast<std::uint64_t>(std::int64_t{delta16_count}) ||
+                              taken.values32 != static_cast<std::uint64_t>(std::int64_t{delta32_count});
+    return verdict;
 }
 
 } // namespace plateio::xarea

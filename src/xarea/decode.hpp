@@ -8,81 +8,87 @@
 // c - 127, 254 adds the next 16-bit value (sign-extended), 255 the next 32-bit value. A code never
 // sets a pixel outright. Because every code is one pixel and the k-th 254 (or 255) takes the k-th
 // side value, the side-array index of an escape is simply the count of escapes before it.
+//
+// An entry may end early. Then the codes it lacks give no pixel (an array the decoder fills holds 0
+// there), and a code whose value lies past the entry's end, or past its section, adds 0 and is
+// counted all the same. Such an entry is corrupt, whatever the header's counts say.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "plateio.h"
+#include "common/isa.hpp"
 
 namespace plateio::xarea {
 
 struct CodedSections {
-    std::span<const std::uint8_t> codes;    // may be shorter than the pixel count: missing codes add 0
-    std::span<const std::uint8_t> values16; // 2 bytes a value
-    std::span<const std::uint8_t> values32; // 4 bytes a value
+    std::span<const std::uint8_t> codes;    // the codes to decode (all, or a stretch of them)
+    std::span<const std::uint8_t> values16; // 2 bytes a value, as far as the entry holds them
+    std::span<const std::uint8_t> values32; // 4 bytes a value, as far as the entry holds them
 };
 
-// Where the sections a header defines lie in a block, each cut at the block's end. `complete` is
-// false when the block is shorter than codes + values16 + values32. A negative count defines an
-// empty section.
-struct CodedLayout {
-    CodedSections sections;
-    bool complete = false;
+// Where the sections of a coded entry of `length` bytes lie, for n pixels and the header's counts
+// (a negative count defines an empty section), and how much of each the entry holds.
+struct EntryLayout {
+    std::size_t pixels = 0;      // n
+    std::size_t codes = 0;       // codes the entry holds: min(n, length)
+    std::uint64_t section16 = 0; // 16-bit values the header defines
+    std::uint64_t section32 = 0; // 32-bit values the header defines
+    std::uint64_t held16 = 0;    // of those, the ones that lie whole inside the entry
+    std::uint64_t held32 = 0;
+    std::uint64_t offset32 = 0;    // block byte where the 32-bit values start (the 16-bit ones start at n)
+    std::uint64_t value_bytes = 0; // bytes of the entry behind its codes that the two sections use
 };
 
-CodedLayout coded_layout(std::span<const std::uint8_t> block, std::size_t pixel_count,
-                         std::int32_t delta16_count, std::int32_t delta32_count) noexcept;
+EntryLayout entry_layout(std::size_t pixels, std::uint64_t length, std::int32_t delta16_count,
+                         std::int32_t delta32_count) noexcept;
 
-// The bytes of a complete coded block: codes, 16-bit values and 32-bit values.
-std::uint64_t coded_block_bytes(std::size_t pixel_count, std::int32_t delta16_count,
-                                std::int32_t delta32_count) noexcept;
+// The value sections of an entry whose bytes from block byte n on are `values` (as far as it holds
+// them; at most layout.value_bytes() are used).
+CodedSections value_sections(std::span<const std::uint8_t> values, const EntryLayout &layout) noexcept;
 
-// How many 16-bit and 32-bit values the codes called for. A code that calls for a value past the end
-// of its section adds 0 but is still counted, so a mismatch shows what the codes asked for.
+// How many 16-bit and 32-bit values the codes called for.
 struct Taken {
     std::uint64_t values16 = 0;
     std::uint64_t values32 = 0;
 };
 
-// Decodes `pixel_count` pixels into `out`. Never reads outside the three sections.
-Taken decode(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count) noexcept;
+// What a decode carries from one stretch of codes to the next.
+struct DecodeState {
+    std::uint32_t running = 0; // the last pixel; unsigned so that the sum wraps modulo 2^32
+    std::size_t next16 = 0;    // 16-bit values taken so far (the index of the next one)
+    std::size_t next32 = 0;    // 32-bit values taken so far
+    std::uint64_t overflow = 0;
 
-// As decode, but each pixel above `threshold` is stored as PIXEL_OVERFLOW and counted, in the same
-// pass: the import decodes straight into the host's array.
-struct MarkedDecode {
-    Taken taken;
-    std::uint64_t overflow_count = 0;
+    Taken taken() const noexcept { return {next16, next32}; }
 };
 
-MarkedDecode decode_marking(const CodedSections &sections, std::int32_t *out, std::size_t pixel_count,
-                            std::int32_t threshold) noexcept;
-
-// The instruction-set paths of the decoder. All give the same pixels and counts; the fastest one the
-// processor runs is chosen at each call (the C library's CPU description, no state of our own).
-// An AVX-512 version of the AVX2 path was measured too, on a processor that runs 512-bit
-// operations as two halves, and did not pay: it is not kept.
-enum class DecodePath { scalar, avx2 };
-
-bool path_supported(DecodePath path) noexcept;
-DecodePath best_decode_path() noexcept;
-
-// decode (threshold null) or decode_marking on a given path, for tests and benchmarks.
-MarkedDecode decode_on(DecodePath path, const CodedSections &sections, std::int32_t *out,
-                       std::size_t pixel_count, const std::int32_t *threshold) noexcept;
-
-// Marks plain pixels in place: each above `threshold` becomes PIXEL_OVERFLOW. Returns how many.
-std::uint64_t mark_in_place(std::int32_t *pixels, std::size_t count, std::int32_t threshold) noexcept;
+// Decodes the codes of `sections` (count of them) into out[0 .. count), continuing `state`. With a
+// threshold, each pixel above it is stored as PIXEL_OVERFLOW and counted in state.overflow, in the
+// same pass. Never reads outside the three sections. Every instruction set gives the same pixels,
+// counts and state.
+void decode_codes(Isa isa, const CodedSections &sections, std::int32_t *out, std::size_t count,
+                  DecodeState &state, const std::int32_t *threshold) noexcept;
 
 // The values the codes call for, without decoding a pixel.
-Taken count_escapes(std::span<const std::uint8_t> codes) noexcept;
+Taken count_escapes(Isa isa, std::span<const std::uint8_t> codes) noexcept;
 
-// True when the codes took other numbers of values than the header gives.
-bool counts_disagree(const Taken &taken, const xi_header &header) noexcept;
+// Marks plain pixels in place: each above `threshold` becomes PIXEL_OVERFLOW. Returns how many.
+std::uint64_t mark_in_place(Isa isa, std::int32_t *pixels, std::size_t count,
+                            std::int32_t threshold) noexcept;
 
-// Prints the count-mismatch report: "<32-bit taken> <delta32_count> <16-bit taken> <delta16_count>\n"
-// and then " uncompressImage(): corrupt imagedata " without a line end.
-void report_corrupt_stream(const Taken &taken, const xi_header &header) noexcept;
+// What uncompressImage reports of an entry once its codes are taken.
+struct Verdict {
+    Taken taken;
+    bool codes_missing = false;   // the entry holds fewer codes than pixels
+    bool values_missing = false;  // a code's value lies inside its section but past the entry's end
+    bool counts_disagree = false; // the codes took other numbers of values than the header gives
+
+    bool corrupt() const noexcept { return codes_missing || values_missing || counts_disagree; }
+};
+
+Verdict judge(const Taken &taken, const EntryLayout &layout, std::int32_t delta16_count,
+              std::int32_t delta32_count) noexcept;
 
 } // namespace plateio::xarea

@@ -8,15 +8,15 @@
 // lanes. Near the end of a side array, where eight values could reach past it, the group is
 // patched value by value instead. The running pixel is carried as a broadcast vector and the next
 // one is the current plus the group's own total, so the loop-carried dependency is a single add.
-#if defined(__i386__) || defined(__x86_64__)
+#include "common/isa.hpp"
+
+#if PLATEIO_HAVE_AVX2
 
 #include <algorithm>
 #include <array>
 #include <immintrin.h>
 
 #include "xarea/decode_kernel.hpp"
-
-#define PLATEIO_AVX2 __attribute__((target("avx2,bmi,popcnt")))
 
 namespace plateio::xarea {
 
@@ -40,7 +40,7 @@ constexpr std::array<std::uint8_t, 256 * 8> make_expand_table() {
 constexpr std::array<std::uint8_t, 256 * 8> kExpandTable = make_expand_table();
 
 // Inclusive prefix sum of eight int32 lanes.
-PLATEIO_AVX2 inline __m256i prefix8(__m256i x) noexcept {
+PLATEIO_TARGET_AVX2 inline __m256i prefix8(__m256i x) noexcept {
     x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
     x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
     // Add the low half's total (its lane 3) to every lane of the high half.
@@ -49,8 +49,8 @@ PLATEIO_AVX2 inline __m256i prefix8(__m256i x) noexcept {
 }
 
 // Puts the first popcount(mask) of `values` into the lanes `lanes` (whose movemask is `mask`).
-PLATEIO_AVX2 inline __m256i expand_into(__m256i differences, __m256i lanes, unsigned mask,
-                                        __m256i values) noexcept {
+PLATEIO_TARGET_AVX2 inline __m256i expand_into(__m256i differences, __m256i lanes, unsigned mask,
+                                               __m256i values) noexcept {
     const __m128i index_bytes =
         _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kExpandTable.data() + 8 * mask));
     const __m256i expanded = _mm256_permutevar8x32_epi32(values, _mm256_cvtepu8_epi32(index_bytes));
@@ -58,8 +58,8 @@ PLATEIO_AVX2 inline __m256i expand_into(__m256i differences, __m256i lanes, unsi
 }
 
 template <bool Mark>
-PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::size_t count, DecodeState &state,
-                      std::int32_t threshold) noexcept {
+PLATEIO_TARGET_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::size_t count,
+                             DecodeState &state, std::int32_t threshold) noexcept {
     const std::uint8_t *codes = sections.codes.data();
     const std::uint8_t *values16 = sections.values16.data();
     const std::uint8_t *values32 = sections.values32.data();
@@ -161,13 +161,13 @@ PLATEIO_AVX2 void run(const CodedSections &sections, std::int32_t *out, std::siz
         }
     }
     state.running = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm256_castsi256_si128(running)));
-    decode_scalar_range<Mark>(sections, out, i, count, state, threshold);
+    decode_portable_range<Mark>(sections, out, i, count, state, threshold);
 }
 
 } // namespace
 
-PLATEIO_AVX2 std::uint64_t mark_in_place_avx2(std::int32_t *pixels, std::size_t count,
-                                              std::int32_t threshold) noexcept {
+PLATEIO_TARGET_AVX2 std::uint64_t mark_in_place_avx2(std::int32_t *pixels, std::size_t count,
+                                                     std::int32_t threshold) noexcept {
     const __m256i limit = _mm256_set1_epi32(threshold);
     const __m256i overflow_mark = _mm256_set1_epi32(PIXEL_OVERFLOW);
     std::uint64_t overflow = 0;
@@ -180,10 +180,10 @@ PLATEIO_AVX2 std::uint64_t mark_in_place_avx2(std::int32_t *pixels, std::size_t 
             __builtin_popcount(static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(over)))));
         _mm256_storeu_si256(at, _mm256_blendv_epi8(values, overflow_mark, over));
     }
-    return overflow + mark_in_place_scalar(pixels + i, count - i, threshold);
+    return overflow + mark_in_place_portable(pixels + i, count - i, threshold);
 }
 
-PLATEIO_AVX2 Taken count_escapes_avx2(std::span<const std::uint8_t> codes) noexcept {
+PLATEIO_TARGET_AVX2 Taken count_escapes_avx2(std::span<const std::uint8_t> codes) noexcept {
     const __m256i code16 = _mm256_set1_epi8(static_cast<char>(254));
     const __m256i code32 = _mm256_set1_epi8(static_cast<char>(255));
     Taken taken;
@@ -195,14 +195,15 @@ PLATEIO_AVX2 Taken count_escapes_avx2(std::span<const std::uint8_t> codes) noexc
         taken.values32 += static_cast<unsigned>(__builtin_popcount(
             static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(block, code32)))));
     }
-    const Taken tail = count_escapes_scalar(codes.subspan(i));
+    const Taken tail = count_escapes_portable(codes.subspan(i));
     taken.values16 += tail.values16;
     taken.values32 += tail.values32;
     return taken;
 }
 
-PLATEIO_AVX2 void decode_codes_avx2(const CodedSections &sections, std::int32_t *out, std::size_t count,
-                                    DecodeState &state, const std::int32_t *threshold) noexcept {
+PLATEIO_TARGET_AVX2 void decode_codes_avx2(const CodedSections &sections, std::int32_t *out,
+                                           std::size_t count, DecodeState &state,
+                                           const std::int32_t *threshold) noexcept {
     if (threshold != nullptr) {
         run<true>(sections, out, count, state, *threshold);
     } else {

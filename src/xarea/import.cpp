@@ -3,128 +3,177 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/file.hpp"
-#include "xarea/decode.hpp"
-#include "xarea/record.hpp"
+#include "common/bytes.hpp"
+#include "common/memory.hpp"
+#include "host/image_info.hpp"
 
 namespace plateio::xarea {
 
 namespace {
 
-ImportStatus load_plain(Exposure &exposure, MarkedPixels &marked) noexcept {
-    auto pixels = malloc_array<std::int32_t>(exposure.pixel_count);
-    if (!pixels) {
-        return ImportStatus::refused;
-    }
-    // The file's pixels are little-endian int32, as the host's are: they are read straight into the
-    // host's array, a cache-sized chunk at a time, and each chunk is thresholded while it is warm.
+Fault read_plain(Source &source, const Container &container, std::size_t pixels, std::int32_t *out,
+                 std::int32_t threshold, Isa isa, PixelRead &result) noexcept {
+    // The file's pixels are little-endian int32: they are read straight into the host's array, a
+    // cache-sized chunk at a time, and each chunk is put in host order and thresholded while it is warm.
     constexpr std::size_t kChunkPixels = std::size_t{64} * 1024;
-    const std::int32_t threshold = exposure.header.overflow_threshold;
-    if (!seek_pixel_entry(exposure.container)) {
-        return ImportStatus::container_failed;
+    if (Fault f = seek_pixel_entry(source, container)) {
+        return f;
     }
-    for (std::size_t at = 0; at < exposure.pixel_count; at += kChunkPixels) {
-        const std::size_t count = std::min(kChunkPixels, exposure.pixel_count - at);
-        if (!read_exact(exposure.container.file.get(), pixels.get() + at, count * sizeof(std::int32_t))) {
-            print_container_failure(" readXImage(): corrupt file ");
-            return ImportStatus::container_failed;
+    for (std::size_t at = 0; at < pixels; at += kChunkPixels) {
+        const std::size_t count = std::min(kChunkPixels, pixels - at);
+        if (Fault f = read_pixel_bytes(source, container, out + at, count * sizeof(std::int32_t))) {
+            return f;
         }
-        marked.overflow_count += mark_in_place(pixels.get() + at, count, threshold);
+        int32_from_le(out + at, count);
+        result.overflow_count += mark_in_place(isa, out + at, count, threshold);
     }
-    marked.pixels = std::move(pixels);
-    return ImportStatus::ok;
+    return {};
 }
 
-ImportStatus load_coded(Exposure &exposure, MarkedPixels &marked) noexcept {
-    const std::size_t length = exposure.container.pixel_length;
-    auto block = malloc_array<std::uint8_t>(length);
-    if (!block) {
-        print_container_failure(" readXImage(): no memory ");
-        return ImportStatus::container_failed;
+Fault values_short(const Verdict &verdict, const EntryLayout &layout) noexcept {
+    const bool short16 = std::min(verdict.taken.values16, layout.section16) > layout.held16;
+    Fault f = short16 ? fault(FaultKind::values_short, static_cast<std::int64_t>(verdict.taken.values16),
+                              static_cast<std::int64_t>(layout.held16))
+                      : fault(FaultKind::values_short, static_cast<std::int64_t>(verdict.taken.values32),
+                              static_cast<std::int64_t>(layout.held32));
+    f.what = short16 ? "16-bit" : "32-bit";
+    return f;
+}
+
+Fault read_coded(Source &source, const Container &container, const Fields &fields, std::size_t pixels,
+                 std::int32_t *out, Isa isa, PixelRead &result) noexcept {
+    const auto length = static_cast<std::uint64_t>(container.pixels.length);
+    const EntryLayout layout = entry_layout(pixels, length, fields.delta16_count, fields.delta32_count);
+    // The value sections are read whole (an escape may take its value from anywhere in them); the
+    // codes then stream past them.
+    const auto value_bytes = static_cast<std::size_t>(layout.value_bytes);
+    auto values = malloc_array<std::uint8_t>(value_bytes);
+    if (!values) {
+        return fault(FaultKind::block_no_memory, static_cast<std::int64_t>(value_bytes));
     }
-    if (!read_pixel_entry(exposure.container, block.get(), length)) {
-        return ImportStatus::container_failed;
+    if (value_bytes != 0) {
+        if (Fault f = seek_pixel_entry(source, container, pixels)) {
+            return f;
+        }
+        if (Fault f = read_pixel_bytes(source, container, values.get(), value_bytes)) {
+            return f;
+        }
     }
-    auto pixels = malloc_array<std::int32_t>(exposure.pixel_count);
-    if (!pixels) {
-        return ImportStatus::refused;
+    CodedSections sections = value_sections({values.get(), value_bytes}, layout);
+    if (Fault f = seek_pixel_entry(source, container)) {
+        return f;
     }
-    const xi_header &header = exposure.header;
-    const CodedLayout layout =
-        coded_layout({block.get(), length}, exposure.pixel_count, header.delta16_count, header.delta32_count);
-    const MarkedDecode decoded =
-        decode_marking(layout.sections, pixels.get(), exposure.pixel_count, header.overflow_threshold);
-    if (counts_disagree(decoded.taken, header)) {
-        report_corrupt_stream(decoded.taken, header);
+    DecodeState state;
+    std::size_t done = 0;
+    const std::int32_t threshold = fields.overflow_threshold;
+    if (Fault f =
+            stream_pixel_bytes(source, container, pixels, [&](const std::uint8_t *codes, std::size_t count) {
+                sections.codes = {codes, count};
+                decode_codes(isa, sections, out + done, count, state, &threshold);
+                done += count;
+            })) {
+        return f;
     }
-    marked.overflow_count = decoded.overflow_count;
-    marked.pixels = std::move(pixels);
-    return ImportStatus::ok;
+    result.overflow_count = state.overflow;
+    result.verdict = judge(state.taken(), layout, fields.delta16_count, fields.delta32_count);
+    if (result.verdict.values_missing) {
+        return values_short(result.verdict, layout);
+    }
+    return {};
 }
 
 } // namespace
 
-ImportStatus open_exposure(const char *path, Exposure &exposure) noexcept {
-    if (!open_file(path, "r")) {
-        return ImportStatus::refused;
-    }
-    exposure.container = open_container(path, exposure.header);
-    if (!exposure.container.ok) {
-        return ImportStatus::container_failed;
-    }
-    const xi_header &header = exposure.header;
-    const auto pixel_count = image_elements(header.width, header.height, sizeof(std::int32_t));
-    if (!pixel_count || *pixel_count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        return ImportStatus::refused;
-    }
-    exposure.pixel_count = *pixel_count;
-    exposure.coded = header.compression == kDifferenceCoded;
-    const std::uint64_t needed =
-        exposure.coded ? coded_block_bytes(exposure.pixel_count, header.delta16_count, header.delta32_count)
-                       : std::uint64_t{exposure.pixel_count} * sizeof(std::int32_t);
-    if (needed > exposure.container.pixel_length) {
-        return ImportStatus::refused;
-    }
-    return ImportStatus::ok;
+void describe(image_info &info, const Fields &fields, const char *path) noexcept {
+    host::store_path(info, path);
+    info.geometry[0] = fields.geometry0;
+    info.geometry[1] = fields.geometry1;
+    info.geometry[2] = fields.geometry2;
+    info.geometry[3] = fields.geometry3;
+    info.geometry[4] = fields.geometry4;
+    info.geometry[5] = fields.geometry5;
+    info.geometry[6] = fields.geometry6;
+    info.geometry[7] = fields.geometry7;
+    info.geometry[8] = fields.geometry8;
+    info.setting = fields.setting;
+    info.overflow_threshold = fields.overflow_threshold;
+    info.scale_value = fields.scale_value;
+    info.overload_count = fields.overload_count;
 }
 
-ImportStatus load_marked_pixels(Exposure &exposure, MarkedPixels &marked) noexcept {
-    return exposure.coded ? load_coded(exposure, marked) : load_plain(exposure, marked);
+Fault image_pixels(const Fields &fields, std::size_t &pixels) noexcept {
+    const auto count = image_elements(fields.width, fields.height, sizeof(std::int32_t));
+    if (!count || *count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+        return fault(FaultKind::image_size, fields.width, fields.height);
+    }
+    pixels = *count;
+    return {};
 }
 
-ImportStatus check_pixel_entry(Exposure &exposure) noexcept {
-    OpenContainer &container = exposure.container;
-    // Inside a regular file the entry is known to be there whole; through a pipe or a device it has
-    // to be read to be known.
-    const std::size_t to_read = !container.size_known ? container.pixel_length
-                                : exposure.coded      ? exposure.pixel_count
-                                                      : 0;
-    // An image of no pixels has no codes to read, yet counts that are not 0 still disagree with them.
+Fault check_entry_length(const Fields &fields, std::size_t pixels, const Container &container) noexcept {
+    const auto length = static_cast<std::uint64_t>(container.pixels.length);
+    if (fields.coded()) {
+        if (length < pixels) {
+            return fault(FaultKind::codes_short, static_cast<std::int64_t>(pixels), container.pixels.length);
+        }
+    } else if (length / sizeof(std::int32_t) < pixels) {
+        return fault(FaultKind::plain_short, static_cast<std::int64_t>(pixels * sizeof(std::int32_t)),
+                     container.pixels.length);
+    }
+    return {};
+}
+
+Fault read_pixels(Source &source, const Container &container, const Fields &fields, std::size_t pixels,
+                  std::int32_t *out, Isa isa, PixelRead &result) noexcept {
+    result = {};
+    if (Fault f = check_entry_length(fields, pixels, container)) {
+        return f;
+    }
+    return fields.coded()
+               ? read_coded(source, container, fields, pixels, out, isa, result)
+               : read_plain(source, container, pixels, out, fields.overflow_threshold, isa, result);
+}
+
+Fault check_pixel_entry(Source &source, const Container &container, const Fields &fields, Isa isa,
+                        EntryReport &report) noexcept {
+    report = {};
+    const auto length = static_cast<std::size_t>(container.pixels.length);
+    const auto pixels = image_elements(fields.width, fields.height, sizeof(std::int32_t));
+    report.no_memory = fields.coded() && !pixels;
+    const EntryLayout layout = fields.coded() && pixels
+                                   ? entry_layout(*pixels, length, fields.delta16_count, fields.delta32_count)
+                                   : EntryLayout{};
+    // Inside a regular file the entry is known to be there whole, and only the codes are read; through
+    // a pipe or a device all of it is.
+    const std::size_t to_read = !source.size_known() ? length : layout.codes;
     Taken taken;
     if (to_read != 0) {
+        if (Fault f = seek_pixel_entry(source, container)) {
+            return f;
+        }
         std::size_t position = 0;
-        bool no_memory = false;
-        const std::size_t codes = exposure.coded ? exposure.pixel_count : 0;
-        const bool read = stream_pixel_entry(
-            container, to_read,
-            [&](const std::uint8_t *bytes, std::size_t size) {
-                if (position < codes) {
-                    const std::size_t take = std::min(size, codes - position);
-                    const Taken part = count_escapes({bytes, take});
-                    taken.values16 += part.values16;
-                    taken.values32 += part.values32;
-                }
-                position += size;
-            },
-            no_memory);
-        if (!read) {
-            return no_memory ? ImportStatus::refused : ImportStatus::container_failed;
+        if (Fault f = stream_pixel_bytes(
+                source, container, to_read, [&](const std::uint8_t *bytes, std::size_t size) {
+                    if (position < layout.codes) {
+                        const Taken part =
+                            count_escapes(isa, {bytes, std::min(size, layout.codes - position)});
+                        taken.values16 += part.values16;
+                        taken.values32 += part.values32;
+                    }
+                    position += size;
+                })) {
+            return f;
+        }
+    } else if (!source.size_known()) {
+        // An empty entry is read all the same, as readXImage would: its seek must succeed.
+        if (Fault f = seek_pixel_entry(source, container)) {
+            return f;
         }
     }
-    if (exposure.coded && counts_disagree(taken, exposure.header)) {
-        report_corrupt_stream(taken, exposure.header);
+    if (fields.coded() && pixels) {
+        report.verdict = judge(taken, layout, fields.delta16_count, fields.delta32_count);
     }
-    return ImportStatus::ok;
+    return {};
 }
 
 } // namespace plateio::xarea

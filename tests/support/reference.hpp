@@ -3,9 +3,8 @@
 // console text, and what the host's records hold afterwards. The truncation and mutation sweeps, the
 // allocation-failure sweep and the fuzz targets hold the library to it.
 //
-// Header-only and free of the test framework, so that the fuzz targets can use it too. Every value
-// is put together from its bytes, and the fields of an xi_header record (the file's bytes) are read
-// with get_field: the reference holds on a big-endian host as on a little-endian one.
+// Header-only and free of the test framework, so that the fuzz targets can use it too. Every value is
+// put together from its little-endian bytes, so the reference holds on a host of either byte order.
 #pragma once
 
 #include <algorithm>
@@ -21,13 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "little_endian.hpp"
 #include "plateio.h"
 
 namespace plateio::reference {
 
 using Bytes = std::span<const std::uint8_t>;
-using writers::get_field;
 
 inline std::uint16_t u16_at(Bytes bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
@@ -99,7 +96,10 @@ inline std::optional<std::vector<std::int32_t>> tra_grid(Bytes file, bool mark) 
 // A word-swapped VAX real from the four bytes at `at`: halves swapped, an IEEE single, a quarter.
 inline double vax_real(Bytes bytes, std::size_t at) {
     const std::uint8_t swapped[4] = {bytes[at + 2], bytes[at + 3], bytes[at], bytes[at + 1]};
-    return static_cast<double>(writers::from_le_bytes<float>(swapped)) * 0.25;
+    const auto bits = static_cast<std::uint32_t>(i32_at(swapped, 0));
+    float value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return static_cast<double>(value) * 0.25;
 }
 
 // The record read_tra_header leaves, starting from `before`; nothing when the file is refused.
@@ -266,11 +266,35 @@ inline Container container(Bytes file) {
     return c;
 }
 
-inline xi_header record_of(const std::array<std::uint8_t, kXiRecordBytes> &bytes) {
-    xi_header header;
-    static_assert(sizeof header == kXiRecordBytes);
-    std::memcpy(&header, bytes.data(), sizeof header);
-    return header;
+// The fields of a header record, read little-endian from its bytes as the library reads them.
+struct Fields {
+    std::int32_t compression, width, height, geometry6, geometry7, geometry8;
+    double geometry0, geometry1, geometry2, geometry3, geometry4, geometry5;
+    std::int32_t setting, overflow_threshold;
+    double scale_value;
+    std::int32_t overload_count, delta16_count, delta32_count;
+};
+
+inline double f64_at(Bytes bytes, std::size_t at) {
+    std::uint64_t bits = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+        bits |= std::uint64_t{bytes[at + i]} << (8 * i);
+    }
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+inline Fields fields_of(Bytes record) {
+    return {i32_at(record, 16),  i32_at(record, 20),  i32_at(record, 24),  i32_at(record, 96),
+            i32_at(record, 100), i32_at(record, 104), f64_at(record, 200), f64_at(record, 216),
+            f64_at(record, 176), f64_at(record, 224), f64_at(record, 152), f64_at(record, 232),
+            i32_at(record, 328), i32_at(record, 332), f64_at(record, 336), i32_at(record, 344),
+            i32_at(record, 348), i32_at(record, 352)};
+}
+
+inline Fields fields_of(const xi_header &record) {
+    return fields_of(Bytes(reinterpret_cast<const std::uint8_t *>(&record), sizeof record));
 }
 
 // ---- The difference code ------------------------------------------------------------------------
@@ -279,94 +303,98 @@ struct Decoded {
     std::vector<std::int32_t> pixels;
     std::uint64_t taken16 = 0;
     std::uint64_t taken32 = 0;
-    bool complete = false; // the block holds codes, 16-bit and 32-bit values in full
+    bool codes_missing = false;  // the entry holds fewer codes than pixels
+    bool values_missing = false; // a code's value lies inside its section but past the entry's end
 };
 
-// Decodes `count` pixels from the readable bytes of a block: a missing code adds 0, and so does an
-// escape whose value lies past its section (the section holds at most its count's values and ends
-// with the block), but it is counted.
-inline Decoded decode(Bytes block, std::size_t count, std::int32_t delta16, std::int32_t delta32) {
-    const std::uint64_t bytes16 = delta16 > 0 ? 2 * static_cast<std::uint64_t>(delta16) : 0;
-    const std::uint64_t bytes32 = delta32 > 0 ? 4 * static_cast<std::uint64_t>(delta32) : 0;
-    const auto section = [&](std::uint64_t start, std::uint64_t size) -> std::uint64_t {
-        return start >= block.size() ? 0 : std::min<std::uint64_t>(size, block.size() - start);
-    };
-    const std::uint64_t held16 = section(count, bytes16);
-    const std::uint64_t held32 = section(count + bytes16, bytes32);
+// Decodes `count` pixels from a pixel entry of exactly the bytes `entry`: pixels without a code are 0;
+// a code whose value lies past the entry's end or past its section (which holds its count's values)
+// adds 0, but is counted.
+inline Decoded decode(Bytes entry, std::size_t count, std::int32_t delta16, std::int32_t delta32) {
+    const std::uint64_t section16 = delta16 > 0 ? static_cast<std::uint64_t>(delta16) : 0;
+    const std::uint64_t section32 = delta32 > 0 ? static_cast<std::uint64_t>(delta32) : 0;
+    const std::uint64_t start32 = count + 2 * section16;
     Decoded out;
-    out.pixels.resize(count);
+    out.pixels.assign(count, 0);
     std::uint32_t running = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        if (k < block.size()) {
-            const std::uint8_t code = block[k];
-            if (code < 254) {
-                running += static_cast<std::uint32_t>(code) - 127u;
-            } else if (code == 254) {
-                const std::uint64_t index = out.taken16++;
-                if (2 * index + 2 <= held16) {
-                    const auto at = static_cast<std::size_t>(count + 2 * index);
-                    running += static_cast<std::uint32_t>(static_cast<std::int16_t>(u16_at(block, at)));
-                }
-            } else {
-                const std::uint64_t index = out.taken32++;
-                if (4 * index + 4 <= held32) {
-                    const auto at = static_cast<std::size_t>(count + bytes16 + 4 * index);
-                    running += static_cast<std::uint32_t>(i32_at(block, at));
-                }
+    for (std::size_t k = 0; k < count && k < entry.size(); ++k) {
+        const std::uint8_t code = entry[k];
+        if (code < 254) {
+            running += static_cast<std::uint32_t>(code) - 127u;
+        } else if (code == 254) {
+            const std::uint64_t index = out.taken16++;
+            const std::uint64_t at = count + 2 * index;
+            if (index < section16 && at + 2 <= entry.size()) {
+                running += static_cast<std::uint32_t>(
+                    static_cast<std::int16_t>(u16_at(entry, static_cast<std::size_t>(at))));
+            } else if (index < section16) {
+                out.values_missing = true;
+            }
+        } else {
+            const std::uint64_t index = out.taken32++;
+            const std::uint64_t at = start32 + 4 * index;
+            if (index < section32 && at + 4 <= entry.size()) {
+                running += static_cast<std::uint32_t>(i32_at(entry, static_cast<std::size_t>(at)));
+            } else if (index < section32) {
+                out.values_missing = true;
             }
         }
         out.pixels[k] = static_cast<std::int32_t>(running);
     }
-    out.complete = count + bytes16 + bytes32 <= block.size();
+    out.codes_missing = entry.size() < count;
     return out;
 }
 
-inline bool counts_disagree(const Decoded &d, const xi_header &h) {
-    return d.taken16 != static_cast<std::uint64_t>(std::int64_t{get_field(h.delta16_count)}) ||
-           d.taken32 != static_cast<std::uint64_t>(std::int64_t{get_field(h.delta32_count)});
+inline bool counts_disagree(const Decoded &d, const Fields &h) {
+    return d.taken16 != static_cast<std::uint64_t>(std::int64_t{h.delta16_count}) ||
+           d.taken32 != static_cast<std::uint64_t>(std::int64_t{h.delta32_count});
 }
 
-inline std::string corrupt_report(const Decoded &d, const xi_header &h) {
+inline bool corrupt(const Decoded &d, const Fields &h) {
+    return d.codes_missing || d.values_missing || counts_disagree(d, h);
+}
+
+inline std::string corrupt_report(const Decoded &d, const Fields &h) {
     char line[128];
-    std::snprintf(line, sizeof line, "%" PRIu64 " %d %" PRIu64 " %d\n", d.taken32, get_field(h.delta32_count),
-                  d.taken16, get_field(h.delta16_count));
+    std::snprintf(line, sizeof line, "%" PRIu64 " %d %" PRIu64 " %d\n", d.taken32, h.delta32_count, d.taken16,
+                  h.delta16_count);
     return std::string(line) + " uncompressImage(): corrupt imagedata ";
 }
 
 // width * height when a platform array of that many int32 can hold it.
-inline std::optional<std::size_t> pixel_count_of(const xi_header &h) {
-    const std::int32_t width = get_field(h.width);
-    const std::int32_t height = get_field(h.height);
-    if (width < 0 || height < 0) {
+inline std::optional<std::size_t> pixel_count_of(const Fields &h) {
+    if (h.width < 0 || h.height < 0) {
         return std::nullopt;
     }
-    const std::uint64_t count = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    const std::uint64_t count = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height);
     if (count > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max()) / 4) {
         return std::nullopt;
     }
     return static_cast<std::size_t>(count);
 }
 
-// uncompressImage on a block whose readable bytes (its allocation) are `block`.
+// uncompressImage on a block whose entry is `entry`: exactly the entry readXImage handed out, or the
+// whole allocation of a block the host made itself.
 struct Uncompressed {
     bool replaced = false; // the block was replaced by `pixels`
     std::string printed;
     std::vector<std::int32_t> pixels;
 };
 
-inline Uncompressed uncompress(const xi_header &header, Bytes block) {
+inline Uncompressed uncompress(const xi_header &header, Bytes entry) {
     Uncompressed out;
-    if (get_field(header.compression) != 1) {
+    const Fields h = fields_of(header);
+    if (h.compression != 1) {
         return out;
     }
-    const auto count = pixel_count_of(header);
+    const auto count = pixel_count_of(h);
     if (!count) {
         out.printed = " uncompressImage(): no memory";
         return out;
     }
-    Decoded decoded = decode(block, *count, get_field(header.delta16_count), get_field(header.delta32_count));
-    if (!decoded.complete || counts_disagree(decoded, header)) {
-        out.printed = corrupt_report(decoded, header);
+    Decoded decoded = decode(entry, *count, h.delta16_count, h.delta32_count);
+    if (corrupt(decoded, h)) {
+        out.printed = corrupt_report(decoded, h);
     }
     out.replaced = true;
     out.pixels = std::move(decoded.pixels);
@@ -380,15 +408,18 @@ inline std::string import_failure(const std::string &path) {
 }
 
 // read_xi and read_xi_header on a file that can be opened: the result, the console text, and on
-// success the header record and the pixels with every one above the threshold marked.
+// success the header's fields and, for read_xi, the pixels with every one above the threshold marked.
 struct Import {
     std::int32_t result = 0;
     std::string printed;
-    xi_header header{};
+    Fields header{};
     std::vector<std::int32_t> marked;
     std::int32_t overflow_count = 0;
 };
 
+// read_xi refuses a file whose pixel entry cannot give every pixel: fewer codes than pixels (plain:
+// fewer than 4 bytes a pixel), or a code whose value lies past the entry's end. Header counts that
+// disagree with what the codes take load the image after the report.
 inline Import import(Bytes file, const std::string &path) {
     Import out;
     const Container c = container(file);
@@ -396,26 +427,21 @@ inline Import import(Bytes file, const std::string &path) {
         out.printed = c.printed;
         return out;
     }
-    const xi_header header = record_of(c.header);
+    const Fields header = fields_of(c.header);
     const auto count = pixel_count_of(header);
-    const bool coded = get_field(header.compression) == 1;
-    const std::int32_t delta16 = get_field(header.delta16_count);
-    const std::int32_t delta32 = get_field(header.delta32_count);
-    bool fits = count && *count <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-    if (fits && coded) {
-        const std::uint64_t need = *count + 2 * static_cast<std::uint64_t>(std::max(delta16, 0)) +
-                                   4 * static_cast<std::uint64_t>(std::max(delta32, 0));
-        fits = need <= c.block.size();
-    } else if (fits) {
-        fits = c.block.size() / 4 >= *count;
-    }
-    if (!fits) {
+    const bool coded = header.compression == 1;
+    if (!count || *count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) ||
+        (coded ? c.block.size() < *count : c.block.size() / 4 < *count)) {
         out.printed = import_failure(path);
         return out;
     }
     std::vector<std::int32_t> pixels(*count);
     if (coded) {
-        const Decoded decoded = decode(c.block, *count, delta16, delta32);
+        const Decoded decoded = decode(c.block, *count, header.delta16_count, header.delta32_count);
+        if (decoded.values_missing) {
+            out.printed = import_failure(path);
+            return out;
+        }
         if (counts_disagree(decoded, header)) {
             out.printed = corrupt_report(decoded, header);
         }
@@ -425,9 +451,8 @@ inline Import import(Bytes file, const std::string &path) {
             pixels[i] = i32_at(c.block, 4 * i);
         }
     }
-    const std::int32_t threshold = get_field(header.overflow_threshold);
     for (std::int32_t &pixel : pixels) {
-        if (pixel > threshold) {
+        if (pixel > header.overflow_threshold) {
             pixel = PIXEL_OVERFLOW;
             ++out.overflow_count;
         }
@@ -438,43 +463,60 @@ inline Import import(Bytes file, const std::string &path) {
     return out;
 }
 
+// read_xi_header reads no pixel: it refuses only where readXImage fails (and a path that does not fit
+// image_info.path), and for a coded entry prints what uncompressImage would print for the block.
+inline Import header_import(Bytes file, const std::string &path) {
+    Import out;
+    const Container c = container(file);
+    if (c.result == 0 || path.size() >= PLATEIO_PATH_CAPACITY) {
+        out.printed = c.result == 0 ? c.printed : import_failure(path);
+        return out;
+    }
+    out.result = 1;
+    out.header = fields_of(c.header);
+    xi_header record;
+    std::memcpy(&record, c.header.data(), sizeof record);
+    out.printed = uncompress(record, c.block).printed;
+    return out;
+}
+
 // The records read_xi leaves, from the records the host passed and a successful import.
 inline void apply_read_xi(const Import &in, pixel_image &image, reduction_params &params) {
-    const xi_header &h = in.header;
-    image.width = get_field(h.width);
-    image.height = get_field(h.height);
-    image.overflow_threshold = get_field(h.overflow_threshold);
+    const Fields &h = in.header;
+    image.width = h.width;
+    image.height = h.height;
+    image.overflow_threshold = h.overflow_threshold;
     image.pixel_count = static_cast<std::int32_t>(in.marked.size());
     image.overflow_count = in.overflow_count;
-    image.scale_value = get_field(h.scale_value);
-    image.geometry1 = get_field(h.geometry1);
-    image.geometry0 = get_field(h.geometry0);
+    image.scale_value = h.scale_value;
+    image.geometry1 = h.geometry1;
+    image.geometry0 = h.geometry0;
     if (params.geometry2 == PLATEIO_UNSET || params.geometry2 != params.geometry2) {
-        params.geometry2 = get_field(h.geometry2);
+        params.geometry2 = h.geometry2;
     }
-    params.geometry4 = get_field(h.geometry4);
-    params.geometry0 = get_field(h.geometry0);
-    params.geometry1 = get_field(h.geometry1);
-    params.geometry3 = get_field(h.geometry3);
-    params.geometry5 = get_field(h.geometry5);
+    params.geometry4 = h.geometry4;
+    params.geometry0 = h.geometry0;
+    params.geometry1 = h.geometry1;
+    params.geometry3 = h.geometry3;
+    params.geometry5 = h.geometry5;
 }
 
 // The record read_xi_header leaves, from the one the host passed and a successful import.
 inline image_info applied_read_xi_header(const Import &in, image_info info, const char *path) {
-    const xi_header &h = in.header;
-    info.overload_count = get_field(h.overload_count);
-    info.geometry[0] = get_field(h.geometry0);
-    info.geometry[1] = get_field(h.geometry1);
-    info.geometry[2] = get_field(h.geometry2);
-    info.geometry[3] = get_field(h.geometry3);
-    info.geometry[4] = get_field(h.geometry4);
-    info.geometry[5] = get_field(h.geometry5);
-    info.geometry[6] = get_field(h.geometry6);
-    info.geometry[7] = get_field(h.geometry7);
-    info.geometry[8] = get_field(h.geometry8);
-    info.setting = get_field(h.setting);
-    info.overflow_threshold = get_field(h.overflow_threshold);
-    info.scale_value = get_field(h.scale_value);
+    const Fields &h = in.header;
+    info.overload_count = h.overload_count;
+    info.geometry[0] = h.geometry0;
+    info.geometry[1] = h.geometry1;
+    info.geometry[2] = h.geometry2;
+    info.geometry[3] = h.geometry3;
+    info.geometry[4] = h.geometry4;
+    info.geometry[5] = h.geometry5;
+    info.geometry[6] = h.geometry6;
+    info.geometry[7] = h.geometry7;
+    info.geometry[8] = h.geometry8;
+    info.setting = h.setting;
+    info.overflow_threshold = h.overflow_threshold;
+    info.scale_value = h.scale_value;
     std::memcpy(info.path, path, std::strlen(path) + 1);
     return info;
 }

@@ -1,10 +1,10 @@
-#include "geometry/host_routines.hpp"
+#include "host/host_routines.hpp"
 
 #include <cmath>
 #include <cstddef>
 #include <limits>
 
-namespace plateio::geometry {
+namespace plateio::host {
 
 namespace {
 
@@ -96,4 +96,4 @@ void default_binning(std::int32_t **grid, std::int32_t factor, std::int32_t *wid
     *height = static_cast<std::int32_t>(binned_rows);
 }
 
-} // namespace plateio::geometry
+} // namespace plateio::host

@@ -20,7 +20,7 @@ __attribute__((weak)) void binning(std::int32_t **grid, std::int32_t factor, std
                                    std::int32_t *height, std::int32_t limit);
 }
 
-namespace plateio::geometry {
+namespace plateio::host {
 
 // The sine and cosine of an angle in degrees. The angle is reduced in degrees, where the reduction
 // is exact, before it is turned into radians: multiples of 90 then give exactly 0, 1 and -1, and
@@ -55,4 +55,4 @@ inline void call_binning(std::int32_t **grid, std::int32_t factor, std::int32_t 
     }
 }
 
-} // namespace plateio::geometry
+} // namespace plateio::host
