@@ -15,6 +15,9 @@
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
+
+#include "plateio.h"
 
 #define FUZZ_CHECK(condition)                                                                                \
     do {                                                                                                     \
@@ -138,6 +141,102 @@ inline void check_printed(const std::string &printed, const std::string &expecte
                  show(printed).c_str(), show(expected).c_str());
     std::fflush(stderr);
     std::abort();
+}
+
+// The growth of the process's resident memory over a stretch of work, at its peak: the kernel's
+// high-water mark is reset at the start (clear_refs), so that a call that touched and released a
+// large array within the stretch is seen.
+class PeakResident {
+  public:
+    PeakResident() {
+        std::FILE *clear = std::fopen("/proc/self/clear_refs", "w");
+        FUZZ_CHECK(clear != nullptr);
+        FUZZ_CHECK(std::fputs("5", clear) >= 0);
+        std::fclose(clear);
+        start_kib_ = status_kib("VmRSS:");
+    }
+    // KiB the peak rose above where the stretch began.
+    long growth_kib() const { return status_kib("VmHWM:") - start_kib_; }
+
+  private:
+    static long status_kib(const char *field) {
+        std::FILE *status = std::fopen("/proc/self/status", "r");
+        FUZZ_CHECK(status != nullptr);
+        char line[256];
+        long value = -1;
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            if (std::strncmp(line, field, std::strlen(field)) == 0) {
+                value = std::atol(line + std::strlen(field));
+            }
+        }
+        std::fclose(status);
+        FUZZ_CHECK(value >= 0);
+        return value;
+    }
+    long start_kib_;
+};
+
+// Resident memory a call may take for damaged input of `input_bytes`: what the library needs whatever
+// the file (its scratch, the decoder's output for what the input describes) and never more because a
+// header claims more. The address sanitizer writes one shadow byte for every eight of an allocation
+// when it is made, zero pages or not: for an array of `array_bytes` the call allocates, that much more.
+inline long resident_allowance_kib(std::size_t input_bytes, std::uint64_t array_bytes = 0) {
+    return 64 * 1024 + static_cast<long>(8 * input_bytes / 1024 + 1) +
+           static_cast<long>(array_bytes / 8 / 1024 + 1);
+}
+
+// An X-Area file holding `record` (412 bytes) as its header entry and `entry` as its pixel entry.
+inline std::vector<std::uint8_t> container_file(const void *record, std::span<const std::uint8_t> entry) {
+    std::vector<std::uint8_t> file(104 + 2 * 40, 0);
+    std::memcpy(file.data(), "STOE_XFILE", 11);
+    const auto put = [&file](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) {
+            file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+        }
+    };
+    put(72, 2);
+    std::memcpy(file.data() + 104, "XArea_ImgHdr", 13);
+    put(104 + 24, 412);
+    put(104 + 36, static_cast<std::uint32_t>(file.size()));
+    std::memcpy(file.data() + 144, "XArea_Image", 12);
+    put(144 + 24, static_cast<std::uint32_t>(entry.size()));
+    put(144 + 36, static_cast<std::uint32_t>(file.size() + 412));
+    const auto *bytes = static_cast<const std::uint8_t *>(record);
+    file.insert(file.end(), bytes, bytes + 412);
+    file.insert(file.end(), entry.begin(), entry.end());
+    return file;
+}
+
+// plateio_read on the file of `bytes` (which a specified reader loads as `legacy`, or refuses when it
+// is null): nothing printed; a file it reads gives the legacy pixels, a file the legacy reader refuses
+// it refuses too (a file of the other family aside, which it tells by content); every result is a
+// known code with a reason exactly when it is a failure.
+inline void check_quiet_read(const char *path, const Console &console, std::span<const std::uint8_t> bytes,
+                             const std::vector<std::int32_t> *legacy) {
+    static std::vector<std::int32_t> pixels;
+    console.clear();
+    plateio_frame frame;
+    std::int32_t code = plateio_read(path, nullptr, 0, &frame, 0);
+    if (code == PLATEIO_E_CAPACITY) {
+        pixels.assign(static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height), -7);
+        code = plateio_read(path, pixels.data(), pixels.size(), &frame, 0);
+    } else if (code == PLATEIO_OK) {
+        pixels.clear();
+    }
+    FUZZ_CHECK(console.text().empty());
+    FUZZ_CHECK(code >= PLATEIO_OK && code <= PLATEIO_E_PATH);
+    FUZZ_CHECK((code == PLATEIO_OK) == (frame.reason[0] == '\0' || frame.warnings != 0));
+    const bool xarea = bytes.size() >= 11 && std::memcmp(bytes.data(), "STOE_XFILE", 11) == 0;
+    const bool same_family = (frame.family == PLATEIO_FAMILY_XAREA) == xarea;
+    if (code == PLATEIO_OK && same_family) {
+        FUZZ_CHECK(legacy != nullptr && pixels == *legacy);
+    }
+    if (legacy == nullptr && same_family) {
+        FUZZ_CHECK(code != PLATEIO_OK);
+    }
+    if (legacy != nullptr && xarea) {
+        FUZZ_CHECK(code == PLATEIO_OK);
+    }
 }
 
 template <class Record> bool same_bytes(const Record &a, const Record &b) {

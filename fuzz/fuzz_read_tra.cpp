@@ -1,5 +1,6 @@
 // read_tra and read_short_tra on any bytes: the result, the message and the grid are the ones the
-// README's decisions give; a refused file leaves the out-parameters as they were.
+// README's decisions give; a refused file leaves the out-parameters as they were. plateio_read on the
+// same file says nothing and, where it takes the file for a TRA file, gives the same grid.
 #include <cstdlib>
 #include <vector>
 
@@ -50,5 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     file.assign(bytes);
     check_reader(file, console, bytes, read_tra, true);
     check_reader(file, console, bytes, read_short_tra, false);
+    static std::vector<std::int32_t> grid(reference::kTraGridPixels);
+    const bool loads = reference::tra_grid_into(bytes, true, grid);
+    fuzz::check_quiet_read(file.path(), console, bytes, loads ? &grid : nullptr);
     return 0;
 }

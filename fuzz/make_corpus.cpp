@@ -210,6 +210,10 @@ std::vector<Seed> xarea_seeds() {
         {"refused_no_pixel_entry.xa",
          container_of(small_plain, [](XiContainer &c) { c.entries.pop_back(); })},
         {"refused_toc_cut.xa", container_of(small_plain, [](XiContainer &c) { c.entry_count = 9; })},
+        // A header of 46340 x 46340 pixels over a pixel entry of one code: eight gigabytes claimed, one
+        // byte given.
+        {"huge_header_one_code.xa", container_of(Parts{make_xi_header(46340, 46340, 1), {128}})},
+        {"codes_cut_short.xa", container_of(small_coded, [](XiContainer &c) { c.entries[1].data.resize(100); })},
     };
 }
 
@@ -243,6 +247,8 @@ std::vector<Seed> uncompress_seeds() {
         {"not_coded", uncompress_input(0, 40, 30, coded.delta16_count, coded.delta32_count, coded.bytes)},
         {"negative_width", uncompress_input(1, -40, 30, 0, 0, coded.bytes)},
         {"beyond_the_platform", uncompress_input(1, 0x7fffffff, 0x7fffffff, 0, 0, coded.bytes)},
+        {"huge_header_one_code", uncompress_input(1, 46340, 46340, 0, 0, {128})},
+        {"empty_entry", uncompress_input(1, 4, 1, 0, 0, {})},
     };
 }
 
