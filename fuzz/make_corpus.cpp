@@ -213,7 +213,8 @@ std::vector<Seed> xarea_seeds() {
         // A header of 46340 x 46340 pixels over a pixel entry of one code: eight gigabytes claimed, one
         // byte given.
         {"huge_header_one_code.xa", container_of(Parts{make_xi_header(46340, 46340, 1), {128}})},
-        {"codes_cut_short.xa", container_of(small_coded, [](XiContainer &c) { c.entries[1].data.resize(100); })},
+        {"codes_cut_short.xa",
+         container_of(small_coded, [](XiContainer &c) { c.entries[1].data.resize(100); })},
     };
 }
 

@@ -45,6 +45,43 @@ std::vector<std::uint8_t> byte_mutations(std::uint8_t original) {
     return values;
 }
 
+// plateio_read on the same file, with each flag: nothing printed on either stream, whatever the bytes;
+// a file the specified readers load (`marked`, `kept` their pixels, null when they refuse it) is read
+// to exactly their pixels, unless it is told to be of the other family; one they refuse is refused
+// with a code and a reason.
+void check_quiet(const std::string &path, bool xarea, const std::vector<std::int32_t> *marked,
+                 const std::vector<std::int32_t> *kept) {
+    SCOPED_TRACE("plateio_read");
+    for (const std::uint32_t flags : {0u, static_cast<std::uint32_t>(PLATEIO_KEEP_SATURATED)}) {
+        const std::vector<std::int32_t> *legacy = flags != 0 && !xarea ? kept : marked;
+        plateio_frame frame;
+        std::vector<std::int32_t> pixels;
+        std::int32_t code = -1;
+        EXPECT_EQ(capture_stdout_and_stderr([&] {
+                      code = plateio_read(path.c_str(), nullptr, 0, &frame, flags);
+                      if (code == PLATEIO_E_CAPACITY) {
+                          pixels.assign(static_cast<std::size_t>(frame.width) *
+                                            static_cast<std::size_t>(frame.height),
+                                        -7);
+                          code = plateio_read(path.c_str(), pixels.data(), pixels.size(), &frame, flags);
+                      }
+                  }),
+                  "");
+        const bool same_family = (frame.family == PLATEIO_FAMILY_XAREA) == xarea;
+        if (code == PLATEIO_OK && same_family) {
+            ASSERT_NE(legacy, nullptr) << "read a file the specified readers refuse";
+            EXPECT_TRUE(pixels == *legacy);
+        }
+        if (legacy == nullptr && same_family) {
+            EXPECT_NE(code, PLATEIO_OK);
+        }
+        if (legacy != nullptr && xarea) {
+            EXPECT_EQ(code, PLATEIO_OK) << frame.reason;
+        }
+        EXPECT_EQ(code != PLATEIO_OK, frame.reason[0] != '\0' && frame.warnings == 0);
+    }
+}
+
 // ---- TRA ----------------------------------------------------------------------------------------
 
 // The widest rows there are: row 0 and its mirror at half-width 600 (one table value odd).
@@ -79,10 +116,13 @@ void check_tra(const TempDir &dir, const Bytes &bytes, bool remap) {
         std::int32_t (*read)(const char *, std::int32_t **, std::int32_t *, std::int32_t *);
         bool mark;
     };
+    const auto marked = reference::tra_grid(view, true);
+    const auto kept = reference::tra_grid(view, false);
+    check_quiet(path, false, marked ? &*marked : nullptr, kept ? &*kept : nullptr);
     for (const Variant &v :
          {Variant{"read_tra", read_tra, true}, Variant{"read_short_tra", read_short_tra, false}}) {
         SCOPED_TRACE(v.name);
-        const auto expected = reference::tra_grid(view, v.mark);
+        const auto &expected = v.mark ? marked : kept;
         std::int32_t *pixels = untouched_pointer();
         std::int32_t width = -1;
         std::int32_t height = -2;
@@ -279,6 +319,19 @@ void check_xarea(const TempDir &dir, const Bytes &bytes) {
         if (result == 1) {
             EXPECT_TRUE(expected.block.empty() ||
                         std::memcmp(block, expected.block.data(), expected.block.size()) == 0);
+            // The block decoded as it is handed out: nothing behind the entry is taken for a code.
+            const reference::Uncompressed decoded = reference::uncompress(header, expected.block);
+            EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), decoded.printed);
+            if (decoded.replaced) {
+                const auto *pixels = static_cast<const std::int32_t *>(block);
+                EXPECT_TRUE(std::equal(decoded.pixels.begin(), decoded.pixels.end(), pixels));
+                // The pixels without a code are 0: every one, or a sample of a huge array's zero pages.
+                const std::size_t rest = decoded.pixel_count - decoded.pixels.size();
+                const std::size_t step = rest <= (std::size_t{1} << 16) ? 1 : rest / 4096;
+                for (std::size_t i = decoded.pixels.size(); i < decoded.pixel_count; i += step) {
+                    ASSERT_EQ(pixels[i], 0) << "pixel " << i;
+                }
+            }
             std::free(block);
         } else {
             EXPECT_EQ(block, expected.block_reset ? nullptr : static_cast<void *>(untouched_pointer()));
@@ -290,6 +343,8 @@ void check_xarea(const TempDir &dir, const Bytes &bytes) {
         }
     }
     const reference::Import expected = reference::import(view, path);
+    check_quiet(path, bytes.size() >= 11 && std::memcmp(bytes.data(), "STOE_XFILE", 11) == 0,
+                expected.result == 1 ? &expected.marked : nullptr, nullptr);
     {
         SCOPED_TRACE("read_xi");
         const pixel_image image_before = patterned<pixel_image>();
@@ -457,6 +512,37 @@ TEST(DamagedXAreaFiles, EveryHeaderRecordFieldMutated) {
                 SCOPED_TRACE("record byte " + std::to_string(field) + " = " + std::to_string(value));
                 check_xarea(dir, with_byte(f.bytes, at, value));
             }
+        }
+    }
+}
+
+// The pixel entry ends at every byte of its sections and one past: codes missing, a 16-bit or 32-bit
+// value cut through, sections that end early, and the whole entry.
+TEST(DamagedXAreaFiles, EveryPixelEntryLength) {
+    TempDir dir;
+    const auto coded = writers::compress_pixels(xarea_picture(11, 3, 21)); // odd: values at odd bytes
+    ASSERT_GT(coded.delta16_count, 0);
+    ASSERT_GT(coded.delta32_count, 0);
+    xi_header header = writers::make_xi_header(11, 3, 1);
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count);
+    writers::set_field(header.overflow_threshold, 20000);
+    const Bytes plain = writers::plain_block(xarea_picture(5, 2, 22));
+    struct Entry {
+        const char *name;
+        xi_header header;
+        const Bytes &block;
+    };
+    for (const Entry &e :
+         {Entry{"coded", header, coded.bytes}, Entry{"plain", writers::make_xi_header(5, 2, 0), plain}}) {
+        for (std::size_t length = 0; length <= e.block.size() + 1; ++length) {
+            SCOPED_TRACE(std::string(e.name) + " entry of " + std::to_string(length) + " bytes");
+            Bytes block = cut(e.block, length);
+            block.resize(length, 0x7f);
+            writers::XiContainer container;
+            container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(e.header), {}, {}});
+            container.entries.push_back({"XArea_Image", block, {}, {}});
+            check_xarea(dir, writers::encode_xarea(container));
         }
     }
 }

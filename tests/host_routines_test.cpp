@@ -267,6 +267,33 @@ TEST(HostRoutines, TransformsCallSindAndCosdAsEachStageNeeds) {
     }
 }
 
+// The batch transform asks the host's routines for each sine and cosine once, in the order the stages
+// first need them, and gives the bits the point-by-point transform gives with the same routines.
+TEST(HostRoutines, CorrectPointsAsksEachValueOnceAndGivesThePointByPointBits) {
+    for (const Sequence &s : sequences()) {
+        SCOPED_TRACE(s.name);
+        // The sequence's point first, then points that take every formula.
+        std::vector<double> points = {s.x, s.y, 3, 4, -5, 12, 0.5, -0.25};
+        reset_host();
+        std::vector<double> one_by_one = points;
+        for (std::size_t i = 0; i < points.size(); i += 2) {
+            s.transform(&one_by_one[i], &s.params, 200);
+        }
+        std::vector<Call> asked;
+        for (const Call &call : host().calls) {
+            if (std::find(asked.begin(), asked.end(), call) == asked.end()) {
+                asked.push_back(call);
+            }
+        }
+        reset_host();
+        std::vector<double> batch = points;
+        plateio_correct_points(batch.data(), batch.size() / 2, &s.params, 200,
+                               s.transform == anti_correct ? 1 : 0);
+        EXPECT_EQ(host().calls, asked);
+        EXPECT_EQ(std::memcmp(batch.data(), one_by_one.data(), batch.size() * sizeof(double)), 0);
+    }
+}
+
 TEST(HostRoutines, TransformsUseTheValuesTheHostGives) {
     // A host whose sine is always 0.6 and cosine always 0.8: every stage must use exactly these.
     // correct_cry on (5, 0): the rotation gives (4, 3); the perspective stages 0.8 / (1/4 - 0.6/200)

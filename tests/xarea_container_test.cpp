@@ -5,8 +5,12 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "plateio.h"
+#include "support/child.hpp"
 #include "support/console.hpp"
 #include "support/leak_check.hpp"
 #include "support/sentinel.hpp"
@@ -196,6 +200,38 @@ TEST(XAreaContainer, TableSizeBeyondThePlatformIsAnAllocationFailure) {
     const std::string expected = sizeof(std::size_t) == 4 ? " readXImage(): no memory ERROR\n"
                                                           : " readXImage(): error reading toc ERROR\n";
     EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(readXImage(path.c_str(), &header, &block), 0); }), expected);
+}
+
+// Through a pipe the file's length is not known before it is read: a count of 500 million entries
+// must not reserve a 20 GB table; the table grows as entries arrive, and the pipe ends first.
+TEST(XAreaContainer, AHugeEntryCountThroughAPipeReservesOnlyWhatArrives) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.xa");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const ChildResult child = in_child([&] {
+        const bool limited = limit_address_space_growth(std::size_t{512} << 20);
+        std::thread writer([&] {
+            std::vector<std::uint8_t> header(104, 0);
+            std::memcpy(header.data(), "STOE_XFILE", 11);
+            const std::uint32_t count = 500000000;
+            for (int i = 0; i < 4; ++i) {
+                header[72 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(count >> (8 * i));
+            }
+            std::FILE *out = std::fopen(fifo.c_str(), "wb");
+            std::fwrite(header.data(), 1, header.size(), out);
+            std::fclose(out);
+        });
+        xi_header header;
+        void *block = untouched_pointer();
+        const long growth =
+            peak_resident_growth_kib([&] { std::printf("%d", readXImage(fifo.c_str(), &header, &block)); });
+        writer.join();
+        std::printf("|%s", limited || growth < 64 * 1024 ? "bounded" : "unbounded");
+        return block == untouched_pointer() ? 0 : 1;
+    });
+    ASSERT_TRUE(child.exited);
+    EXPECT_EQ(child.status, 0);
+    EXPECT_EQ(child.out, " readXImage(): error reading toc ERROR\n0|bounded");
 }
 
 TEST(XAreaContainer, FirstEntryOfEachNameWinsInAnyOrder) {

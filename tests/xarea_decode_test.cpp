@@ -5,9 +5,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <random>
 
 #include "plateio.h"
+#include "support/child.hpp"
 #include "support/console.hpp"
 #include "support/temp_dir.hpp"
 #include "xarea_writer.hpp"
@@ -163,8 +165,9 @@ TEST(XAreaDecode, OtherCompressionFlagsLeaveTheBlock) {
 }
 
 TEST(XAreaDecode, ImpossibleSizesTakeTheNoMemoryPath) {
-    const std::pair<std::int32_t, std::int32_t> sizes[] = {
-        {-1, 5}, {5, -1}, {INT_MIN, 1}, {INT_MAX, INT_MAX}};
+    // A negative side is refused even where the product would be positive or 0.
+    const std::pair<std::int32_t, std::int32_t> sizes[] = {{-1, 5}, {5, -1},      {-2, -3},
+                                                           {-1, 0}, {INT_MIN, 1}, {INT_MAX, INT_MAX}};
     for (auto [width, height] : sizes) {
         SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
         xi_header header = writers::make_xi_header(width, height, 1);
@@ -176,47 +179,143 @@ TEST(XAreaDecode, ImpossibleSizesTakeTheNoMemoryPath) {
     }
 }
 
-// A block from readXImage that is shorter than its header says is read only within its allocation:
-// every pixel is still produced, those before the cut exactly, missing codes and values add 0 (the
-// few bytes an allocator rounds a block up by read as zero), and the stream is reported as corrupt
-// even when the counts agree.
-TEST(XAreaDecode, BlockShorterThanItsSectionsIsReadOnlyAsFarAsItGoes) {
+// An entry that ends early, as readXImage hands it out: pixels past its last code are 0, a code whose
+// value lies past the entry's end adds 0 and is counted, and the block is reported corrupt even when
+// the counts agree. Nothing behind the entry is decoded, whatever the allocation holds there.
+TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
     struct Short {
         const char *name;
-        std::vector<std::uint8_t> block;
+        std::int32_t width;
+        std::vector<std::uint8_t> entry;
         std::int32_t delta16_count;
         std::int32_t delta32_count;
-        std::vector<std::int32_t> exact_prefix;
+        std::vector<std::int32_t> expected;
         std::string printed;
     };
-    constexpr std::int32_t kPixels = 300; // far beyond any allocator's rounding
+    const std::string corrupt = "\n uncompressImage(): corrupt imagedata ";
+    std::vector<std::uint8_t> sixteen_cut = {254};
+    sixteen_cut.insert(sixteen_cut.end(), 30, 127);
+    sixteen_cut.push_back(0x05);
     const Short cases[] = {
-        {"codes cut short", {130, 128}, 0, 0, {3, 4}, "0 0 0 0\n uncompressImage(): corrupt imagedata "},
-        {"16-bit section cut short",
-         {254, 128, 5},
-         1,
+        {"10 codes for 20 pixels",
+         20,
+         std::vector<std::uint8_t>(10, 128),
          0,
-         {},
-         "0 0 1 1\n uncompressImage(): corrupt imagedata "},
-        {"nothing but a 32-bit escape", {255}, 0, 1, {}, "1 1 0 0\n uncompressImage(): corrupt imagedata "},
+         0,
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         "0 0 0 0" + corrupt},
+        {"an empty entry", 4, {}, 0, 0, {0, 0, 0, 0}, "0 0 0 0" + corrupt},
+        {"ending one byte into its 16-bit value", 31, sixteen_cut, 1, 0, std::vector<std::int32_t>(31, 0),
+         "0 0 1 1" + corrupt},
+        {"ending inside its 32-bit value", 3, {255, 128, 128, 1, 0, 0}, 0, 1, {0, 1, 2}, "1 1 0 0" + corrupt},
+        {"a whole entry is no report", 3, {128, 128, 126}, 0, 0, {1, 2, 1}, ""},
     };
     TempDir dir;
     for (const Short &c : cases) {
         SCOPED_TRACE(c.name);
         writers::XiContainer container;
-        xi_header record = writers::make_xi_header(kPixels, 1, 1);
+        xi_header record = writers::make_xi_header(c.width, 1, 1);
         writers::set_field(record.delta16_count, c.delta16_count);
         writers::set_field(record.delta32_count, c.delta32_count);
         container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(record), {}, {}});
-        container.entries.push_back({"XArea_Image", c.block, {}, {}});
+        container.entries.push_back({"XArea_Image", c.entry, {}, {}});
         const std::string path = dir.write("short.xa", writers::encode_xarea(container));
         xi_header header;
         void *block = nullptr;
         ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
+        // Bytes the allocator added between the entry and the trailer are the library's zeros; made
+        // into escape codes here, they must still not be decoded.
+        const std::size_t allocated = malloc_usable_size(block);
+        if (allocated > c.entry.size() + 16) {
+            std::memset(static_cast<std::uint8_t *>(block) + c.entry.size(), 0xfe,
+                        allocated - 16 - c.entry.size());
+        }
         EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), c.printed);
         const auto *pixels = static_cast<const std::int32_t *>(block);
-        EXPECT_EQ(std::vector<std::int32_t>(pixels, pixels + c.exact_prefix.size()), c.exact_prefix);
-        EXPECT_EQ(pixels[kPixels - 1], pixels[kPixels - 2]) << "missing codes add 0";
+        EXPECT_EQ(std::vector<std::int32_t>(pixels, pixels + c.expected.size()), c.expected);
+        std::free(block);
+    }
+}
+
+// A 597-byte file whose header claims 46340 x 46340 pixels over a one-byte pixel entry: decoding it
+// costs no more memory than the entry describes (the eight gigabytes of the array are zero pages that
+// are never written), and where the address space cannot hold the array it takes the no-memory path.
+// read_xi refuses the file before allocating anything; read_xi_header reads no pixel.
+TEST(XAreaDecode, AOneByteEntryUnderAHugeHeaderCostsNoMemory) {
+    TempDir dir;
+    writers::XiContainer container;
+    container.entries.push_back(
+        {"XArea_ImgHdr", writers::record_bytes(writers::make_xi_header(46340, 46340, 1)), {}, {}});
+    container.entries.push_back({"XArea_Image", {128}, {}, {}});
+    const std::vector<std::uint8_t> bytes = writers::encode_xarea(container);
+    ASSERT_EQ(bytes.size(), 597u);
+    const std::string path = dir.write("huge.xa", bytes);
+    const std::string report = "0 0 0 0\n uncompressImage(): corrupt imagedata ";
+    for (const bool limited : {false, true}) {
+        SCOPED_TRACE(limited ? "address space limited" : "address space free");
+        const ChildResult child = in_child([&] {
+            if (limited && !limit_address_space_growth(std::size_t{256} << 20)) {
+                return 2; // a sanitizer's address space cannot be limited
+            }
+            int status = 0;
+            const long growth = peak_resident_growth_kib([&] {
+                xi_header header;
+                void *block = nullptr;
+                if (readXImage(path.c_str(), &header, &block) != 1) {
+                    status = 10;
+                    return;
+                }
+                void *const coded = block;
+                uncompressImage(&header, &block);
+                const auto *pixels = static_cast<const std::int32_t *>(block);
+                const std::size_t last = std::size_t{46340} * 46340 - 1;
+                if (block == coded) {
+                    std::printf("|kept");
+                } else if (pixels[0] != 1 || pixels[1] != 0 || pixels[last] != 0) {
+                    status = 11;
+                }
+                std::free(block);
+                pixel_image image{};
+                reduction_params params{};
+                image_info info{};
+                const int loaded = read_xi(path.c_str(), &image, &params);
+                std::printf("|%d", loaded);
+                const int described = read_xi_header(path.c_str(), &info);
+                std::printf("|%d", described);
+            });
+            return status != 0 ? status : growth < 64 * 1024 ? 0 : 12;
+        });
+        ASSERT_TRUE(child.exited) << "signal " << child.signal;
+        if (child.status == 2) {
+            continue;
+        }
+        EXPECT_EQ(child.status, 0);
+        const std::string refused = "# \x1b[31;1mERROR\x1b[0m READING " + path + "\n";
+        if (limited && sizeof(void *) == 8) {
+            EXPECT_EQ(child.out, " uncompressImage(): no memory|kept" + refused + "|0" + report + "|1");
+        } else if (sizeof(void *) == 8) {
+            EXPECT_EQ(child.out, report + refused + "|0" + report + "|1");
+        }
+    }
+}
+
+// A block the host made itself carries no trailer, so it is taken whole, as far as its allocation
+// goes: a complete one decodes exactly whatever stale bytes its allocator's slack holds.
+TEST(XAreaDecode, AHostsOwnCompleteBlockDecodesExactlyWhateverItsSlackHolds) {
+    const Stream stream{{254, 255, 128, 127, 254}, {-300, 400}, {70000}};
+    const std::vector<std::uint8_t> bytes = pack(stream);
+    for (const std::uint8_t stale : {std::uint8_t{0x00}, std::uint8_t{0xfe}, std::uint8_t{0xff}}) {
+        SCOPED_TRACE(static_cast<int>(stale));
+        xi_header header = writers::make_xi_header(5, 1, 1);
+        writers::set_field(header.delta16_count, 2);
+        writers::set_field(header.delta32_count, 1);
+        void *block = malloc_copy(bytes);
+        std::memset(static_cast<std::uint8_t *>(block) + bytes.size(), stale,
+                    malloc_usable_size(block) - bytes.size());
+        EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
+        const auto *pixels = static_cast<const std::int32_t *>(block);
+        EXPECT_EQ(std::vector<std::int32_t>(pixels, pixels + 5),
+                  (std::vector<std::int32_t>{-300, 69700, 69701, 69701, 70101}));
         std::free(block);
     }
 }

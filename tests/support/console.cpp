@@ -6,17 +6,20 @@
 
 namespace plateio::test {
 
-std::string capture_stdout(const std::function<void()> &action) {
-    std::fflush(stdout);
+namespace {
+
+// Runs `action` with descriptor `fd` (whose stdio stream is `stream`) sent to a file; its bytes.
+std::string capture(int fd, std::FILE *stream, const std::function<void()> &action) {
+    std::fflush(stream);
     std::FILE *sink = std::tmpfile();
     if (sink == nullptr) {
         throw std::runtime_error("tmpfile failed");
     }
-    const int saved = dup(STDOUT_FILENO);
-    dup2(fileno(sink), STDOUT_FILENO);
+    const int saved = dup(fd);
+    dup2(fileno(sink), fd);
     action();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    std::fflush(stream);
+    dup2(saved, fd);
     close(saved);
 
     std::string text;
@@ -28,6 +31,18 @@ std::string capture_stdout(const std::function<void()> &action) {
     }
     std::fclose(sink);
     return text;
+}
+
+} // namespace
+
+std::string capture_stdout(const std::function<void()> &action) {
+    return capture(STDOUT_FILENO, stdout, action);
+}
+
+std::string capture_stdout_and_stderr(const std::function<void()> &action) {
+    std::string out;
+    std::string err = capture(STDERR_FILENO, stderr, [&] { out = capture(STDOUT_FILENO, stdout, action); });
+    return out + err;
 }
 
 } // namespace plateio::test

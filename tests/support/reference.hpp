@@ -300,7 +300,7 @@ inline Fields fields_of(const xi_header &record) {
 // ---- The difference code ------------------------------------------------------------------------
 
 struct Decoded {
-    std::vector<std::int32_t> pixels;
+    std::vector<std::int32_t> pixels; // the pixels of the codes the entry holds; every later one is 0
     std::uint64_t taken16 = 0;
     std::uint64_t taken32 = 0;
     bool codes_missing = false;  // the entry holds fewer codes than pixels
@@ -315,7 +315,7 @@ inline Decoded decode(Bytes entry, std::size_t count, std::int32_t delta16, std:
     const std::uint64_t section32 = delta32 > 0 ? static_cast<std::uint64_t>(delta32) : 0;
     const std::uint64_t start32 = count + 2 * section16;
     Decoded out;
-    out.pixels.assign(count, 0);
+    out.pixels.assign(std::min(count, entry.size()), 0);
     std::uint32_t running = 0;
     for (std::size_t k = 0; k < count && k < entry.size(); ++k) {
         const std::uint8_t code = entry[k];
@@ -376,7 +376,8 @@ inline std::optional<std::size_t> pixel_count_of(const Fields &h) {
 // uncompressImage on a block whose entry is `entry`: exactly the entry readXImage handed out, or the
 // whole allocation of a block the host made itself.
 struct Uncompressed {
-    bool replaced = false; // the block was replaced by `pixels`
+    bool replaced = false;       // the block was replaced by an array of pixel_count pixels
+    std::size_t pixel_count = 0; // of which the first pixels.size() are `pixels` and the rest 0
     std::string printed;
     std::vector<std::int32_t> pixels;
 };
@@ -397,6 +398,7 @@ inline Uncompressed uncompress(const xi_header &header, Bytes entry) {
         out.printed = corrupt_report(decoded, h);
     }
     out.replaced = true;
+    out.pixel_count = *count;
     out.pixels = std::move(decoded.pixels);
     return out;
 }
