@@ -20,8 +20,15 @@
  *     with different records do not interfere (the host routines sind, cosd and binning aside);
  *     console messages from concurrent calls may interleave.
  *   - Pixel arrays are signed 32-bit values, row-major: column x of row y is element y * width + x.
- *   - Multi-byte fields of the files are little-endian; the records below are in host byte order
- *     (the library is built for little-endian x86, 32- and 64-bit).
+ *   - A NULL where a function needs a pointer (a path, a record, an out-parameter) is never
+ *     dereferenced nor passed to printf: a reader then fails with its own message (a NULL path shown
+ *     as "(null)") and writes nothing; each description says what its function does.
+ *   - The records hold exactly the members below, in this order. A host whose own records carry
+ *     members of its own between these keeps those elsewhere, or copies the values over after a call.
+ *   - Multi-byte fields of the files are little-endian, and so is xi_header, which holds a file's
+ *     bytes as they are (see there). The host's records (image_info, pixel_image, reduction_params,
+ *     remap_target, geometry_params, plateio_frame) hold values in host byte order on every host,
+ *     little-endian or big-endian.
  *
  * This header is valid C99 and C++.
  */
@@ -56,8 +63,9 @@ extern "C" {
 /* Records                                                                                         */
 /* ---------------------------------------------------------------------------------------------- */
 
-/* Description of one exposure, filled alike by read_tra_header and read_xi_header. Where a format
- * carries no value, a fixed value standing for "absent" is stored (see the readers). */
+/* Description of one exposure, filled alike by read_tra_header and read_xi_header (and, in a
+ * plateio_frame, by the quiet functions). Where a format carries no value, a fixed value standing for
+ * "absent" is stored (see the readers). */
 typedef struct image_info {
     int32_t overload_count;           /* overflowed pixels recorded for the exposure; -1 for TRA */
     double geometry[9];               /* exposure values; the same index means the same value in both
@@ -72,7 +80,13 @@ typedef struct image_info {
  * entry (record byte k is byte k of the entry), exactly 412 bytes. The named members are the
  * fields the library interprets; the unused_* bytes are carried along uninterpreted. The record is
  * packed to 4 bytes so that its size is 412 on every ABI; the doubles still sit at offsets that are
- * multiples of 8. */
+ * multiples of 8.
+ * Being the file's bytes, its multi-byte members are little-endian on every host, and the library
+ * reads them as such: a record from readXImage, or one a host fills with a file's bytes, works
+ * unchanged with uncompressImage on a big-endian host too. There a host reads the members through a
+ * byte swap, or takes them from a plateio_frame (plateio_probe), whose values are in host order; a
+ * host that builds a record by assignment on a big-endian machine must store each field
+ * little-endian. */
 #if defined(__GNUC__) || defined(_MSC_VER)
 #pragma pack(push, 4)
 #endif
@@ -108,7 +122,8 @@ typedef struct xi_header {
 #pragma pack(pop)
 #endif
 
-/* The host's image record, filled by read_xi. */
+/* The host's image record, filled by read_xi. Only these members: a host whose record has members of
+ * its own between them copies the values over. */
 typedef struct pixel_image {
     int32_t *pixels;            /* new array of width * height pixels; the host frees it */
     int32_t width;              /* pixels per row */
@@ -121,7 +136,7 @@ typedef struct pixel_image {
     double geometry0;           /* header geometry0 */
 } pixel_image;
 
-/* The host's reduction parameters, six of which read_xi takes from the file. */
+/* The host's reduction parameters, six of which read_xi takes from the file (only these members). */
 typedef struct reduction_params {
     double geometry2; /* taken from the file only when it holds PLATEIO_UNSET (or NaN) on entry */
     double geometry4;
@@ -131,7 +146,7 @@ typedef struct reduction_params {
     double geometry5;
 } reduction_params;
 
-/* The host's target of read_az_tra. */
+/* The host's target of read_az_tra (only the members the library uses). */
 typedef struct remap_target {
     int32_t *cells;         /* the host's array; entries named by the index map are overwritten */
     int32_t grid_mode;      /* 600: copy the 1200 x 1200 grid as is; else bin it first */
@@ -162,7 +177,8 @@ typedef struct geometry_params {
  * On success stores the image in *pixels (release it with free()), 1200 in *width and *height and
  * returns 1. A file that cannot be opened, is damaged (shorter than its row table and pixel stream
  * say, or a row wider than the grid) or cannot be loaded for want of memory gives 0, the message
- * "# \033[0mERROR\033[0m READING <path> returning 0\n" and untouched out-parameters.
+ * "# \033[0mERROR\033[0m READING <path> returning 0\n" and untouched out-parameters; so does a
+ * NULL path ("(null)" in the message) or a NULL out-parameter, and nothing is written.
  * The file is read sequentially from its start, so it may be a pipe. */
 PLATEIO_API int32_t read_tra(const char *path, int32_t **pixels, int32_t *width, int32_t *height);
 
@@ -175,17 +191,18 @@ PLATEIO_API int32_t read_short_tra(const char *path, int32_t **pixels, int32_t *
  * = 0.0; overload_count, setting and overflow_threshold -1, scale_value -1.0; path a copy of the
  * argument. geometry[6] to [8] keep what they held. Reads only the header's first 204 bytes.
  * Returns 1; or 0 with "# \033[0mERROR\033[0m READING <path>\n" and *info untouched when the file
- * cannot be opened, is shorter than 204 bytes, or the path does not fit image_info.path. */
+ * cannot be opened, is shorter than 204 bytes, or the path does not fit image_info.path, or when
+ * `path` ("(null)") or `info` is NULL. */
 PLATEIO_API int32_t read_tra_header(const char *path, image_info *info);
 
 /* Decodes an 8-byte VAX D_floating field (bytes in file order) from its first four bytes: the two
  * 16-bit halves are swapped, read as a little-endian IEEE single and multiplied by 0.25. The last
- * four bytes (low fraction bits) are ignored. Prints nothing. */
+ * four bytes (low fraction bits) are ignored. Prints nothing. NULL gives 0.0. */
 PLATEIO_API double convert_8_to_double(const void *bytes);
 
 /* Decodes a 4-byte word-swapped integer: bytes b0 b1 b2 b3 give the two's-complement integer whose
  * little-endian bytes are b2 b3 b0 b1. Traces the field on standard output first: each byte in file
- * order as " %x" (a blank and lower-case hexadecimal), no line end. */
+ * order as " %x" (a blank and lower-case hexadecimal), no line end. NULL gives 0 and prints nothing. */
 PLATEIO_API int32_t convert_4_to_int(const void *bytes);
 
 /* Reads a TRA exposure into the host's array through an index map. The 1200 x 1200 grid is built as
@@ -199,7 +216,9 @@ PLATEIO_API int32_t convert_4_to_int(const void *bytes);
  * 1, or no block, copies nothing. aux_value is set to 0.0. The map must hold width * height entries.
  * overload_count is set to 0 first, even when the call then fails. Returns 1; or 0 with
  * "# \033[0mERROR\033[0m READING <path>\n" when the file cannot be opened or is damaged, or memory
- * runs out, with nothing else in *target changed. */
+ * runs out, with nothing else in *target changed; the same when `path` ("(null)"), `target`,
+ * `index_map` or *index_map is NULL, or target->cells is NULL with a cell_count above 0 (a NULL
+ * target is not written at all). */
 PLATEIO_API int32_t read_az_tra(const char *path, remap_target *target, int32_t **index_map);
 
 /* ---------------------------------------------------------------------------------------------- */
@@ -209,22 +228,34 @@ PLATEIO_API int32_t read_az_tra(const char *path, remap_target *target, int32_t 
 /* Reads the container of an X-Area file: checks the magic "STOE_XFILE", reads the table of
  * contents, copies the first entry named "XArea_ImgHdr" into *header (at most 412 bytes; the record
  * is cleared first) and the first entry named "XArea_Image" into a new block stored in *block
- * (exactly the entry's length; release it with free()).
+ * (the entry's bytes; release it with free()). Behind the entry's bytes the block carries a small
+ * trailer, at the end of its allocation, that tells uncompressImage the entry's length (see there).
  * Returns 1; or 0 after one of its messages (" readXImage(): ..." without a line end, followed by
  * the line "ERROR" for every failure but a file that cannot be opened). On a failure after the
  * header entry was read, *header already holds it; on a failure while taking the pixel entry,
- * *block is set to NULL; earlier failures leave *block as it was. */
+ * *block is set to NULL; earlier failures leave *block as it was. A NULL argument gives 0 with
+ * " readXImage(): unable to open file " and nothing written. Through a pipe or a device the table
+ * of contents and the entry grow as their bytes arrive, so a damaged count reserves no more memory
+ * than was read. */
 PLATEIO_API int32_t readXImage(const char *path, xi_header *header, void **block);
 
 /* Replaces a difference-coded pixel block by its width * height decoded pixels when
  * header->compression is 1, and does nothing otherwise. *block must come from malloc (as readXImage
  * hands it out); it is released and *block receives the new array (release it with free()).
- * When the codes call for other numbers of 16-bit and 32-bit values than the header gives, prints
+ * The entry's length: a block from readXImage carries it in its trailer, and no byte behind the entry
+ * is ever decoded. A block the host made itself carries no valid trailer (its tag mixes the length
+ * with the block's address and allocated size, which a host's bytes match only by an accident of one
+ * in 2^64); it is taken to be as long as its allocation (malloc_usable_size), so a host that builds
+ * its own block makes it complete, or clears it to its allocated size.
+ * An entry that ends early: pixels past the last code it holds are 0 (and cost no memory: the array
+ * starts as zero pages and only the pixels the entry describes are written); a code whose value lies
+ * past the entry's end, or past its section, adds 0 and is counted. Such a block, or one whose codes
+ * take other numbers of 16-bit and 32-bit values than the header gives, is reported with
  * "<32-bit taken> <delta32_count> <16-bit taken> <delta16_count>\n" and then
  * " uncompressImage(): corrupt imagedata " (no line end); the decoded pixels are used all the same.
- * When the output cannot be allocated (or width * height is negative or too large), prints
- * " uncompressImage(): no memory" (no line end) and leaves *block as it was, still compressed.
- * Never reads past the block: values past its end add 0. */
+ * When the output cannot be allocated, or width or height is negative or their product too large for
+ * an array, prints " uncompressImage(): no memory" (no line end) and leaves *block as it was, still
+ * compressed. A NULL header, block pointer or block: does nothing. */
 PLATEIO_API void uncompressImage(const xi_header *header, void **block);
 
 /* Loads an X-Area exposure into *image: width, height, pixel_count, overflow_threshold,
@@ -232,16 +263,24 @@ PLATEIO_API void uncompressImage(const xi_header *header, void **block);
  * a pointer the record held before is overwritten, not freed) in which every pixel above the
  * threshold is stored as PIXEL_OVERFLOW and counted in overflow_count. Sets params->geometry4, 0,
  * 1, 3, 5 from the header, and geometry2 only when it holds PLATEIO_UNSET or NaN on entry.
- * Returns 1; or 0 with records untouched when the file cannot be opened or its block is too short
- * for its width and height ("# \033[31;1mERROR\033[0m READING <path>\n"), when memory runs out,
- * or after readXImage's own message. A difference-coded block whose value counts disagree with the
- * header is still loaded (result 1) after uncompressImage's two messages. */
+ * Returns 1; or 0 with records untouched after readXImage's own message, or with
+ * "# \033[31;1mERROR\033[0m READING <path>\n" when the file cannot be opened, `path` ("(null)"),
+ * `image` or `params` is NULL, memory runs out, width or height is negative or their product too
+ * large (for an int32 pixel_count too), or the pixel entry cannot give every pixel: a plain entry
+ * shorter than 4 bytes a pixel, a coded one with fewer codes than pixels or a code whose value lies
+ * past the entry's end. Header counts that disagree with what the codes take do not refuse the file:
+ * it is loaded (result 1) after uncompressImage's two messages. */
 PLATEIO_API int32_t read_xi(const char *path, pixel_image *image, reduction_params *params);
 
 /* Fills *info from an X-Area file's header record: geometry[0] to [5] from geometry0 to geometry5,
  * geometry[6] to [8] from the three integers, setting, overflow_threshold, scale_value,
- * overload_count, and path. Produces no pixels, but refuses the files read_xi refuses, and prints the
- * same count-mismatch messages for a difference-coded block. Returns 1; or 0 with *info untouched. */
+ * overload_count, and path. Reads no pixel: it refuses (0, *info untouched) only where readXImage
+ * fails (with readXImage's message), and with "# \033[31;1mERROR\033[0m READING <path>\n" for a
+ * file that cannot be opened, a path that does not fit image_info.path, or a NULL `path` ("(null)")
+ * or `info`. Any width, height and plain entry give 1. For a difference-coded block it prints what
+ * uncompressImage would print for it (" uncompressImage(): no memory" for a negative side, else the
+ * count report when the entry ends early or the counts disagree), counting only the codes the entry
+ * holds. */
 PLATEIO_API int32_t read_xi_header(const char *path, image_info *info);
 
 /* ---------------------------------------------------------------------------------------------- */
@@ -253,7 +292,8 @@ PLATEIO_API int32_t read_xi_header(const char *path, image_info *info);
  * 2^-1022 in magnitude (or NaN) gives 0, so a point at the origin, or one with an infinite or NaN
  * coordinate, becomes (0, 0). Calls sind(rotation), cosd(rotation), then cosd(-tilt_x), sind(-tilt_x)
  * only when x is not taken as 0, then cosd(tilt_y), sind(tilt_y) only when y is not. Reads both
- * coordinates, then writes y, then x. Keeps no state; prints nothing. */
+ * coordinates, then writes y, then x. Keeps no state; prints nothing. A NULL point or params: does
+ * nothing. */
 PLATEIO_API void correct_cry(double *point, const geometry_params *params, double distance);
 
 /* Applies the inverse correction, stage by stage in reverse order. It is exact when distance_offset
@@ -261,7 +301,8 @@ PLATEIO_API void correct_cry(double *point, const geometry_params *params, doubl
  * intended. An input coordinate below 1e-20 in magnitude is taken as 0 (only its offset remains).
  * The origin gives two NaN values. Calls cosd(-tilt_x), sind(-tilt_x) unless x is taken as 0, then
  * cosd(tilt_y), sind(tilt_y) unless y is, then sind(-rotation), cosd(-rotation). Reads both
- * coordinates, then writes x, then y. Keeps no state; prints nothing. */
+ * coordinates, then writes x, then y. Keeps no state; prints nothing. A NULL point or params: does
+ * nothing. */
 PLATEIO_API void anti_correct(double *point, const geometry_params *params, double distance);
 
 /* ---------------------------------------------------------------------------------------------- */
@@ -271,7 +312,8 @@ PLATEIO_API void anti_correct(double *point, const geometry_params *params, doub
 /* Functions for hosts that handle failures themselves. They never write to standard output or
  * standard error: a failure is a positive PLATEIO_E_... code (0 is success), named by
  * plateio_strerror(), and, where the call has a frame, one line of text in frame->reason that says
- * what is wrong with the numbers involved. The family of a file is told by its content, never by its
+ * what is wrong with the numbers involved. A NULL frame gives PLATEIO_E_ARGUMENT and nothing else;
+ * a NULL path, or a NULL array with a capacity above 0, gives PLATEIO_E_ARGUMENT with its reason. The family of a file is told by its content, never by its
  * name. They keep no state and are safe to call from several threads at once on different frames
  * and arrays (plateio_correct_points: as far as the host's sind and cosd allow). */
 

@@ -31,12 +31,23 @@ CHECK(cells_first, offsetof(remap_target, cells) == 0);
 CHECK(params_are_eight_doubles, sizeof(geometry_params) == 8 * sizeof(double));
 CHECK(reduction_is_six_doubles, sizeof(reduction_params) == 6 * sizeof(double));
 CHECK(path_capacity, sizeof(((image_info *)0)->path) == PLATEIO_PATH_CAPACITY);
+CHECK(frame_starts_with_family, offsetof(plateio_frame, family) == 0);
+CHECK(frame_reason_holds_a_line, sizeof(((plateio_frame *)0)->reason) == 256);
 
 int main(void) {
     const unsigned char one[8] = {0x80, 0x40, 0, 0, 0, 0, 0, 0};
     if (convert_8_to_double(one) != 1.0) {
         puts("convert_8_to_double through the C header gave a wrong value");
         return 1;
+    }
+    {
+        /* The quiet functions from C: a missing file is a code and a reason, and nothing printed. */
+        plateio_frame frame;
+        const int32_t code = plateio_probe("/nonexistent/plateio.tra", &frame);
+        if (code != PLATEIO_E_OPEN || frame.reason[0] == '\0' || frame.family != PLATEIO_FAMILY_UNKNOWN) {
+            puts("plateio_probe through the C header did not report a missing file");
+            return 1;
+        }
     }
     return 0;
 }

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <cstring>
 #include <random>
 
 #include "common/isa.hpp"
+#include "geometry/transforms.hpp"
 #include "plateio.h"
 #include "tra/scatter.hpp"
 #include "tra/widen.hpp"
@@ -161,6 +164,34 @@ TEST_F(VectorPaths, ThresholdAndEscapeCountsMatch) {
             const auto taken = xarea::count_escapes(isa, codes);
             EXPECT_EQ(taken.values16, sixteen) << isa_name(isa);
             EXPECT_EQ(taken.values32, thirty_two) << isa_name(isa);
+        }
+    }
+}
+
+TEST_F(VectorPaths, EveryVersionOfTheBatchTransformGivesThePointAtATimeBits) {
+    // Points of every kind the guards tell apart, more than a block of them, and an odd count.
+    std::vector<double> points = {0, 0, 1e-21, 5, 3, 4, 0x1p-1030, -7, std::nan(""), 1, INFINITY, 2};
+    while (points.size() < 2 * 601) {
+        points.push_back(std::uniform_real_distribution<double>(-300.0, 300.0)(random));
+    }
+    const geometry_params parameter_sets[] = {{0.3, 0.5, 1, -2, 0.5, 1.5, -2.5, 30},
+                                              {-10, 0, 3, 0, 2, 10, 10, -90}};
+    for (const geometry_params &params : parameter_sets) {
+        for (const bool inverse : {false, true}) {
+            std::vector<double> expected = points;
+            for (std::size_t i = 0; i < points.size(); i += 2) {
+                const geometry::Point p =
+                    inverse ? geometry::inverse_correct({points[i], points[i + 1]}, params, 200)
+                            : geometry::correct({points[i], points[i + 1]}, params, 200);
+                expected[i] = p.x;
+                expected[i + 1] = p.y;
+            }
+            for (const Isa isa : supported_isas()) {
+                SCOPED_TRACE(std::string(isa_name(isa)) + (inverse ? ", inverse" : ""));
+                std::vector<double> batch = points;
+                geometry::transform_points(isa, batch.data(), batch.size() / 2, params, 200, inverse);
+                EXPECT_EQ(std::memcmp(batch.data(), expected.data(), batch.size() * sizeof(double)), 0);
+            }
         }
     }
 }

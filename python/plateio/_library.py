@@ -101,11 +101,34 @@ class GeometryParams(ctypes.Structure):
     _fields_ = [(name, ctypes.c_double) for name in GEOMETRY_PARAMS]
 
 
+# The quiet functions' results and names (plateio_frame.family).
+OK = 0
+E_OPEN = 2
+E_CAPACITY = 15
+FAMILIES = {1: "tra", 2: "xarea"}
+KEEP_SATURATED = 1
+
+
+class Frame(ctypes.Structure):
+    _fields_ = [
+        ("family", ctypes.c_int32),
+        ("width", ctypes.c_int32),
+        ("height", ctypes.c_int32),
+        ("compressed", ctypes.c_int32),
+        ("overflow_threshold", ctypes.c_int32),
+        ("overflow_count", ctypes.c_int32),
+        ("info", ImageInfo),
+        ("reason", ctypes.c_char * 256),
+        ("warnings", ctypes.c_uint32),
+    ]
+
+
 # A record that does not match the header's layout would corrupt memory on the first call.
 assert ctypes.sizeof(XiHeader) == 412
 assert XiHeader.width.offset == 20 and XiHeader.geometry0.offset == 200
 assert XiHeader.overload_count.offset == 344 and XiHeader.delta32_count.offset == 352
 assert ctypes.sizeof(GeometryParams) == 64 and ctypes.sizeof(ReductionParams) == 48
+assert Frame.info.offset == 24 and Frame.warnings.offset == 24 + ctypes.sizeof(ImageInfo) + 256
 
 
 # ---- The loaded library --------------------------------------------------------------------------
@@ -127,11 +150,19 @@ _PROTOTYPES = {
     "read_xi_header": (_I32, [_PATH, _P(ImageInfo)]),
     "correct_cry": (None, [ctypes.c_void_p, _P(GeometryParams), ctypes.c_double]),
     "anti_correct": (None, [ctypes.c_void_p, _P(GeometryParams), ctypes.c_double]),
+    # The quiet functions: they print nothing, and say what went wrong through a code and a frame.
+    "plateio_version": (ctypes.c_char_p, []),
+    "plateio_probe": (_I32, [_PATH, _P(Frame)]),
+    "plateio_read": (_I32, [_PATH, ctypes.c_void_p, ctypes.c_size_t, _P(Frame), ctypes.c_uint32]),
+    "plateio_read_mask": (_I32, [_PATH, ctypes.c_void_p, ctypes.c_size_t, _P(Frame)]),
+    "plateio_strerror": (ctypes.c_char_p, [_I32]),
+    "plateio_correct_points": (None, [ctypes.c_void_p, ctypes.c_size_t, _P(GeometryParams),
+                                      ctypes.c_double, _I32]),
 }
 
 
 class Library:
-    """The loaded libplateio with its twelve functions as attributes, and the C library routines
+    """The loaded libplateio with its functions as attributes, and the C library routines
     the package needs beside it: free for the blocks the library hands out, fflush for its
     console."""
 
@@ -142,7 +173,9 @@ class Library:
             try:
                 function = getattr(self.cdll, name)
             except AttributeError:
-                raise OSError(f"{path} is not libplateio: it does not export {name}") from None
+                what = ("a libplateio older than 1.1, without the quiet functions"
+                        if name.startswith("plateio_") else "not libplateio")
+                raise OSError(f"{path} is {what}: it does not export {name}") from None
             function.restype = restype
             function.argtypes = argtypes
             setattr(self, name, function)
@@ -207,7 +240,9 @@ _loaded = None
 
 
 def _package_dir():
-    return os.path.dirname(os.path.abspath(__file__))
+    # The package's real place: a site directory reached through a symbolic link still finds the
+    # library relative to where the package was installed.
+    return os.path.dirname(os.path.realpath(__file__))
 
 
 def _search_places():
@@ -281,7 +316,7 @@ def library():
     return loaded
 
 
-def load_library(path=None):
+def load_library(path: "str | os.PathLike[str] | None" = None) -> str:
     """Loads libplateio now and returns the path it was loaded from.
 
     path: the library file, or a directory holding libplateio.so.1 (or libplateio.so). Only that
@@ -307,3 +342,8 @@ def load_library(path=None):
                 raise RuntimeError(f"plateio: the library is already loaded from {_loaded.path}; "
                                    f"a process loads it once (asked for {wanted})")
         return _loaded.path
+
+
+def library_path() -> str:
+    """The file the library was loaded from (loading it now if needed)."""
+    return library().path

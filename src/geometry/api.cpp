@@ -31,12 +31,13 @@ PLATEIO_API void anti_correct(double *point, const geometry_params *params, doub
     point[1] = restored.y;
 }
 
-PLATEIO_API void plateio_correct_points(double *xy, size_t count, const geometry_params *params,
-                                        double distance, int32_t inverse) {
+PLATEIO_API PLATEIO_ALIGNED_ENTRY void plateio_correct_points(double *xy, size_t count,
+                                                              const geometry_params *params, double distance,
+                                                              int32_t inverse) {
     if (xy == nullptr || params == nullptr) {
         return;
     }
-    geometry::transform_points(xy, count, *params, distance, inverse != 0);
+    geometry::transform_points(best_isa(), xy, count, *params, distance, inverse != 0);
 }
 
 } // extern "C"

@@ -1,7 +1,11 @@
 #include "geometry/transforms.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
+#include "common/isa.hpp"
 #include "host/host_routines.hpp"
 
 namespace plateio::geometry {
@@ -46,68 +50,110 @@ class AskEachTime {
     const geometry_params &params_;
 };
 
-// The same values, each asked once, when a stage first needs it, and kept for the points that follow.
-class AskOnce {
-  public:
-    explicit AskOnce(const geometry_params &params) noexcept : ask_(params) {}
-    Turn rotation() noexcept { return kept(rotation_, &AskEachTime::rotation); }
-    Turn unrotation() noexcept { return kept(unrotation_, &AskEachTime::unrotation); }
-    Turn tilt_x() noexcept { return kept(tilt_x_, &AskEachTime::tilt_x); }
-    Turn tilt_y() noexcept { return kept(tilt_y_, &AskEachTime::tilt_y); }
+// The formulas of the stages, one function each, shared by the point-at-a-time transforms and the
+// batch: the same operations in the same order give the same bits either way.
 
-  private:
-    struct Slot {
-        Turn value{0.0, 0.0};
-        bool asked = false;
-    };
-    Turn kept(Slot &slot, Turn (AskEachTime::*ask)()) noexcept {
-        if (!slot.asked) {
-            slot.value = (ask_.*ask)();
-            slot.asked = true;
-        }
-        return slot.value;
-    }
-    AskEachTime ask_;
-    Slot rotation_, unrotation_, tilt_x_, tilt_y_;
+struct Plane {
+    double x;
+    double y;
 };
+
+// Stage 1 of the correction, and the last stage of the inverse: a turn of the axes.
+inline Plane turn(double x, double y, Turn by) noexcept {
+    return {x * by.cosine - y * by.sine, x * by.sine + y * by.cosine};
+}
+
+// Stage 2: the radial factor and the twist angle, both taken at the radius before the shift.
+struct Radial {
+    double scale;
+    double twist;
+};
+
+inline Radial radial(Plane p, const geometry_params &params) noexcept {
+    const double radius = std::sqrt(p.x * p.x + p.y * p.y);
+    return {1.0 + params.radial_shift / radius, params.tangential_shift / radius};
+}
+
+// Stage 3: the radial shift with the twist, and the shift of the origin.
+inline Plane shifted(Plane p, Radial r, double twist_cos, double twist_sin,
+                     const geometry_params &params) noexcept {
+    return {r.scale * (p.x * twist_cos - p.y * twist_sin) - params.offset_x,
+            r.scale * (p.x * twist_sin + p.y * twist_cos) - params.offset_y};
+}
+
+// Stage 4 for one coordinate: with q = shifted / t and an odd sine, x' = q cos(a) / (1 + q sin(a) / h),
+// the central projection from a centre at height h of the point at q on a line tilted by a.
+struct Perspective {
+    double height;  // the distance again, as e + distance_offset rounds it
+    double stretch; // t = h / e
+};
+
+inline Perspective perspective(const geometry_params &params, double distance) noexcept {
+    const double reduced = distance - params.distance_offset;
+    const double height = reduced + params.distance_offset;
+    return {height, height / reduced};
+}
+
+inline bool projects(double shifted) noexcept {
+    return std::fabs(shifted) >= kSmallestNormal;
+}
+
+// A tilt as the perspective formula uses it: its cosine, and its sine over the height of the centre.
+struct Lens {
+    double cosine;
+    double lean;
+};
+
+inline Lens lens(Turn tilt, double height) noexcept {
+    return {tilt.cosine, tilt.sine / height};
+}
+
+inline double project(double shifted, Lens lens, Perspective p) noexcept {
+    return lens.cosine / (p.stretch / shifted - lens.lean);
+}
+
+// The inverse's perspective stage and offset for one coordinate, with the radial factor; its lens
+// leans over the distance itself.
+inline double unproject(double coordinate, Lens lens, double offset, double scale, double radial) noexcept {
+    return (scale / (lens.cosine / coordinate + lens.lean) + offset) * radial;
+}
+
+inline bool unprojects(double coordinate) noexcept {
+    return !(std::fabs(coordinate) < kInverseGuard);
+}
+
+inline double inverse_scale(const geometry_params &params, double distance) noexcept {
+    return (distance + params.distance_offset) * (1.0 / distance);
+}
+
+inline double inverse_radial(double x, double y, const geometry_params &params) noexcept {
+    const double radius = std::sqrt(x * x + y * y);
+    return 1.0 - params.radial_shift / radius;
+}
+
+// The inverse twist: the turn back by tangential_shift / r, r the radius once the radial factor is undone.
+inline double inverse_twist(Plane p, const geometry_params &params) noexcept {
+    const double radius = std::sqrt(p.x * p.x + p.y * p.y);
+    return params.tangential_shift / radius;
+}
+
+inline Plane untwisted(Plane p, double twist_cos, double twist_sin) noexcept {
+    return {p.x * twist_cos + p.y * twist_sin, p.y * twist_cos - p.x * twist_sin};
+}
 
 template <class Trig>
 Point correct_with(Point point, const geometry_params &params, double distance, Trig &trig) noexcept {
-    // Stage 1: turn the plate's axes by `rotation`.
-    const Turn rotation = trig.rotation();
-    const double u = point.x * rotation.cosine - point.y * rotation.sine;
-    const double v = point.x * rotation.sine + point.y * rotation.cosine;
-
-    // Stage 2: the radius grows by radial_shift and the point moves along its circle by an arc of
-    // tangential_shift, both taken at the radius before the shift. At the origin both are undefined
-    // and the NaN they give is caught by the guards of stage 4.
-    const double radius = std::sqrt(u * u + v * v);
-    const double scale = 1.0 + params.radial_shift / radius;
-    const double twist = params.tangential_shift / radius;
-    const double twist_cos = std::cos(twist);
-    const double twist_sin = std::sin(twist);
-
-    // Stage 3: move the origin.
-    const double shifted_x = scale * (u * twist_cos - v * twist_sin) - params.offset_x;
-    const double shifted_y = scale * (u * twist_sin + v * twist_cos) - params.offset_y;
-
-    // Stage 4: with q = shifted / t and an odd sine, x' = q cos(a) / (1 + q sin(a) / h), the central
-    // projection from a centre at height h of the point at q on a line tilted by a = tilt_x; the y
-    // stage tilts the other way. h is the distance again, as e + distance_offset rounds it.
-    const double reduced = distance - params.distance_offset;
-    const double height = reduced + params.distance_offset;
-    const double stretch = height / reduced;
-
-    double x = 0.0;
-    if (std::fabs(shifted_x) >= kSmallestNormal) {
-        const Turn tilt = trig.tilt_x();
-        x = tilt.cosine / (stretch / shifted_x - tilt.sine / height);
-    }
-    double y = 0.0;
-    if (std::fabs(shifted_y) >= kSmallestNormal) {
-        const Turn tilt = trig.tilt_y();
-        y = tilt.cosine / (stretch / shifted_y - tilt.sine / height);
-    }
+    const Plane u = turn(point.x, point.y, trig.rotation());
+    // At the origin the radial factor and the twist are undefined; the NaN they give is caught by the
+    // guards of stage 4.
+    const Radial r = radial(u, params);
+    const double twist_cos = std::cos(r.twist);
+    const double twist_sin = std::sin(r.twist);
+    const Plane s = shifted(u, r, twist_cos, twist_sin, params);
+    const Perspective p = perspective(params, distance);
+    // The y stage tilts the other way (see AskEachTime::tilt_x).
+    const double x = projects(s.x) ? project(s.x, lens(trig.tilt_x(), p.height), p) : 0.0;
+    const double y = projects(s.y) ? project(s.y, lens(trig.tilt_y(), p.height), p) : 0.0;
     return {x, y};
 }
 
@@ -118,37 +164,158 @@ Point correct_with(Point point, const geometry_params &params, double distance, 
 // distance_offset of 0, and a radial_shift of 0 or no offsets and tilts, the inverse is exact.
 template <class Trig>
 Point inverse_correct_with(Point point, const geometry_params &params, double distance, Trig &trig) noexcept {
-    const double scale = (distance + params.distance_offset) * (1.0 / distance);
-    const double radius = std::sqrt(point.x * point.x + point.y * point.y);
-    const double radial = 1.0 - params.radial_shift / radius;
-
+    const double scale = inverse_scale(params, distance);
+    const double radial = inverse_radial(point.x, point.y, params);
     // Undo the perspective stages and the offsets; the radial factor goes with them.
-    double unshifted_x = 0.0;
-    if (std::fabs(point.x) < kInverseGuard) {
-        unshifted_x = params.offset_x * radial;
-    } else {
-        const Turn tilt = trig.tilt_x();
-        unshifted_x = (scale / (tilt.cosine / point.x + tilt.sine / distance) + params.offset_x) * radial;
-    }
-    double unshifted_y = 0.0;
-    if (std::fabs(point.y) < kInverseGuard) {
-        unshifted_y = params.offset_y * radial;
-    } else {
-        const Turn tilt = trig.tilt_y();
-        unshifted_y = (scale / (tilt.cosine / point.y + tilt.sine / distance) + params.offset_y) * radial;
+    const Plane u{unprojects(point.x)
+                      ? unproject(point.x, lens(trig.tilt_x(), distance), params.offset_x, scale, radial)
+                      : params.offset_x * radial,
+                  unprojects(point.y)
+                      ? unproject(point.y, lens(trig.tilt_y(), distance), params.offset_y, scale, radial)
+                      : params.offset_y * radial};
+    const double twist = inverse_twist(u, params);
+    const Plane v = untwisted(u, std::cos(twist), std::sin(twist));
+    const Plane back = turn(v.x, v.y, trig.unrotation());
+    return {back.x, back.y};
+}
+
+// ---- The batch --------------------------------------------------------------------------------------
+
+// The sines and cosines of a batch, each asked once, in the order in which the point-at-a-time
+// transforms would first ask for them: by point, and within a point by stage.
+class AskOnce {
+  public:
+    enum Value { rotation, unrotation, tilt_x, tilt_y, kValues };
+
+    explicit AskOnce(const geometry_params &params) noexcept : ask_(params) {}
+
+    // Asks for the values whose first need is given (point index within the block, stage order), in that
+    // order; values already asked, or not needed (index SIZE_MAX), are skipped.
+    struct Need {
+        Value value;
+        std::size_t point;
+        int stage;
+    };
+    template <std::size_t N> void ask_in_order(std::array<Need, N> needs) noexcept {
+        std::sort(needs.begin(), needs.end(), [](const Need &a, const Need &b) {
+            return a.point != b.point ? a.point < b.point : a.stage < b.stage;
+        });
+        for (const Need &need : needs) {
+            if (need.point != kNone && !asked_[need.value]) {
+                values_[need.value] = need.value == rotation     ? ask_.rotation()
+                                      : need.value == unrotation ? ask_.unrotation()
+                                      : need.value == tilt_x     ? ask_.tilt_x()
+                                                                 : ask_.tilt_y();
+                asked_[need.value] = true;
+            }
+        }
     }
 
-    // Undo the twist, at the radius the point has once the radial factor is undone.
-    const double unshifted_radius = std::sqrt(unshifted_x * unshifted_x + unshifted_y * unshifted_y);
-    const double twist = params.tangential_shift / unshifted_radius;
-    const double twist_cos = std::cos(twist);
-    const double twist_sin = std::sin(twist);
-    const double u = unshifted_x * twist_cos + unshifted_y * twist_sin;
-    const double v = unshifted_y * twist_cos - unshifted_x * twist_sin;
+    Turn operator[](Value value) const noexcept { return values_[value]; }
 
-    // Undo the rotation.
-    const Turn rotation = trig.unrotation();
-    return {u * rotation.cosine - v * rotation.sine, u * rotation.sine + v * rotation.cosine};
+    static constexpr std::size_t kNone = SIZE_MAX;
+
+  private:
+    AskEachTime ask_;
+    std::array<Turn, kValues> values_{};
+    std::array<bool, kValues> asked_{};
+};
+
+// Points are transformed a block at a time, stage by stage over the block: the independent sines,
+// cosines and divisions of many points overlap in the processor, and the loops of plain arithmetic
+// are left to the compiler to vectorise. The block's arrays stay in the first-level cache.
+constexpr std::size_t kBlock = 256;
+
+// The first of the block's points whose `coordinate` passes `needs`, or none.
+template <class Needs>
+std::size_t first_needing(const std::array<double, kBlock> &coordinate, std::size_t n, Needs needs) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (needs(coordinate[i])) {
+            return i;
+        }
+    }
+    return AskOnce::kNone;
+}
+
+[[gnu::always_inline]] inline void correct_block(double *xy, std::size_t n, const geometry_params &params,
+                                                 Perspective perspective, AskOnce &trig) noexcept {
+    // One array a quantity and no branches in the loops of plain arithmetic, so that they vectorise;
+    // the guarded formulas are worked out for every point and the guard chooses.
+    std::array<double, kBlock> x, y, scale, twist, twist_cos, twist_sin;
+    trig.ask_in_order(std::array{AskOnce::Need{AskOnce::rotation, 0, 0}});
+    const Turn rotation = trig[AskOnce::rotation];
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = xy[2 * i];
+        y[i] = xy[2 * i + 1];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Plane u = turn(x[i], y[i], rotation);
+        const Radial r = radial(u, params);
+        x[i] = u.x;
+        y[i] = u.y;
+        scale[i] = r.scale;
+        twist[i] = r.twist;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const double angle = twist[i];
+        twist_cos[i] = std::cos(angle);
+        twist_sin[i] = std::sin(angle);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        const Plane s = shifted({x[i], y[i]}, {scale[i], twist[i]}, twist_cos[i], twist_sin[i], params);
+        x[i] = s.x;
+        y[i] = s.y;
+    }
+    trig.ask_in_order(std::array{AskOnce::Need{AskOnce::tilt_x, first_needing(x, n, projects), 1},
+                                 AskOnce::Need{AskOnce::tilt_y, first_needing(y, n, projects), 2}});
+    const Lens lens_x = lens(trig[AskOnce::tilt_x], perspective.height);
+    const Lens lens_y = lens(trig[AskOnce::tilt_y], perspective.height);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double sx = x[i];
+        const double sy = y[i];
+        x[i] = projects(sx) ? project(sx, lens_x, perspective) : 0.0;
+        y[i] = projects(sy) ? project(sy, lens_y, perspective) : 0.0;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        xy[2 * i] = x[i];
+        xy[2 * i + 1] = y[i];
+    }
+}
+
+[[gnu::always_inline]] inline void inverse_block(double *xy, std::size_t n, const geometry_params &params,
+                                                 double distance, AskOnce &trig) noexcept {
+    std::array<double, kBlock> x, y, twist;
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = xy[2 * i];
+        y[i] = xy[2 * i + 1];
+    }
+    // A point asks for its tilts and then, at its end, for the turn back.
+    trig.ask_in_order(std::array{AskOnce::Need{AskOnce::tilt_x, first_needing(x, n, unprojects), 0},
+                                 AskOnce::Need{AskOnce::tilt_y, first_needing(y, n, unprojects), 1},
+                                 AskOnce::Need{AskOnce::unrotation, 0, 2}});
+    const Lens lens_x = lens(trig[AskOnce::tilt_x], distance);
+    const Lens lens_y = lens(trig[AskOnce::tilt_y], distance);
+    const double scale = inverse_scale(params, distance);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double px = x[i];
+        const double py = y[i];
+        const double radial = inverse_radial(px, py, params);
+        const double ux =
+            unprojects(px) ? unproject(px, lens_x, params.offset_x, scale, radial) : params.offset_x * radial;
+        const double uy =
+            unprojects(py) ? unproject(py, lens_y, params.offset_y, scale, radial) : params.offset_y * radial;
+        x[i] = ux;
+        y[i] = uy;
+        twist[i] = inverse_twist({ux, uy}, params);
+    }
+    const Turn unrotation = trig[AskOnce::unrotation];
+    for (std::size_t i = 0; i < n; ++i) {
+        const double angle = twist[i];
+        const Plane v = untwisted({x[i], y[i]}, std::cos(angle), std::sin(angle));
+        const Plane back = turn(v.x, v.y, unrotation);
+        xy[2 * i] = back.x;
+        xy[2 * i + 1] = back.y;
+    }
 }
 
 } // namespace
@@ -163,15 +330,50 @@ Point inverse_correct(Point point, const geometry_params &params, double distanc
     return inverse_correct_with(point, params, distance, trig);
 }
 
-void transform_points(double *xy, std::size_t count, const geometry_params &params, double distance,
+namespace {
+
+// A batch in blocks, with the block's loops compiled for the instruction set of the caller (they are
+// inlined into each version below).
+[[gnu::always_inline]] inline void transform_blocks(double *xy, std::size_t count,
+                                                    const geometry_params &params, double distance,
+                                                    bool inverse) noexcept {
+    // A copy the points cannot alias, so that what depends on the parameters alone is worked out once.
+    const geometry_params own = params;
+    AskOnce trig(own);
+    for (std::size_t done = 0; done < count; done += kBlock) {
+        const std::size_t n = std::min(kBlock, count - done);
+        if (inverse) {
+            inverse_block(xy + 2 * done, n, own, distance, trig);
+        } else {
+            correct_block(xy + 2 * done, n, own, perspective(own, distance), trig);
+        }
+    }
+}
+
+void transform_points_portable(double *xy, std::size_t count, const geometry_params &params, double distance,
+                               bool inverse) noexcept {
+    transform_blocks(xy, count, params, distance, inverse);
+}
+
+#if PLATEIO_HAVE_AVX2
+// Four points a vector; no fused multiply-add (the target does not enable it), so the same bits.
+PLATEIO_TARGET_AVX2 void transform_points_avx2(double *xy, std::size_t count, const geometry_params &params,
+                                               double distance, bool inverse) noexcept {
+    transform_blocks(xy, count, params, distance, inverse);
+}
+#endif
+
+} // namespace
+
+void transform_points(Isa isa, double *xy, std::size_t count, const geometry_params &params, double distance,
                       bool inverse) noexcept {
-    AskOnce trig(params);
-    for (std::size_t i = 0; i < count; ++i) {
-        double *point = xy + 2 * i;
-        const Point result = inverse ? inverse_correct_with({point[0], point[1]}, params, distance, trig)
-                                     : correct_with({point[0], point[1]}, params, distance, trig);
-        point[0] = result.x;
-        point[1] = result.y;
+    switch (isa) {
+#if PLATEIO_HAVE_AVX2
+    case Isa::avx2:
+        return transform_points_avx2(xy, count, params, distance, inverse);
+#endif
+    default:
+        return transform_points_portable(xy, count, params, distance, inverse);
     }
 }
 

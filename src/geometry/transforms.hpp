@@ -10,6 +10,7 @@
 
 #include <cstddef>
 
+#include "common/isa.hpp"
 #include "plateio.h"
 
 namespace plateio::geometry {
@@ -26,7 +27,8 @@ Point inverse_correct(Point point, const geometry_params &params, double distanc
 
 // Many points, interleaved (x, y) in place: bit for bit the point-at-a-time results, each distinct
 // sine or cosine asked of the routines once for the whole call.
-void transform_points(double *xy, std::size_t count, const geometry_params &params, double distance,
+// The arithmetic of a batch is vectorised; every instruction set gives the same bits.
+void transform_points(Isa isa, double *xy, std::size_t count, const geometry_params &params, double distance,
                       bool inverse) noexcept;
 
 } // namespace plateio::geometry

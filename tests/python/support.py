@@ -1,9 +1,40 @@
 """Helpers of the Python package's tests."""
 
+import importlib
 import math
 import os
+import shutil
 import subprocess
 import sys
+
+import pytest
+
+# CI sets PLATEIO_NO_SKIP=1: there a test that would be skipped for want of a package fails instead.
+NO_SKIP = os.environ.get("PLATEIO_NO_SKIP") == "1"
+
+
+def _missing(what):
+    message = f"{what} (on Debian: tools/install-deps.sh python)"
+    if NO_SKIP:
+        pytest.fail(f"{message}; PLATEIO_NO_SKIP=1 makes that a failure", pytrace=False)
+    pytest.skip(message, allow_module_level=True)
+
+
+def need_module(name):
+    """Imports a module of the field's tools that a test needs; skips without it (fails where
+    PLATEIO_NO_SKIP=1)."""
+    try:
+        return importlib.import_module(name)
+    except ImportError as error:
+        _missing(f"{name} is not installed: {error}")
+
+
+def need_program(name):
+    """The path of a program a test needs; skips without it (fails where PLATEIO_NO_SKIP=1)."""
+    path = shutil.which(name)
+    if path is None:
+        _missing(f"{name} is not on PATH")
+    return path
 
 
 def damaged(source, directory, name, change):

@@ -1,5 +1,6 @@
-"""Missing and damaged files: ReadError naming the path, and the library's own message on standard
-output, in order with Python's."""
+"""Missing and damaged files: ReadError naming the path. The quiet readers (open, read_header,
+detect_format) carry the library's reason and code and print nothing; the readers of the specified
+functions print the library's own message on standard output, in order with Python's."""
 
 import errno
 import os
@@ -48,16 +49,19 @@ def test_missing_file_through_the_library(missing, capfd, function, call, messag
     assert out == message.format(missing)
 
 
-@pytest.mark.parametrize("call", [plateio.open, plateio.read_header, plateio.detect_format])
-def test_missing_file_is_found_missing_before_the_library_is_asked(missing, capfd, call):
+QUIET_READERS = [plateio.open, plateio.read_header, plateio.detect_format]
+
+
+@pytest.mark.parametrize("call", QUIET_READERS)
+def test_missing_file_through_the_quiet_readers(missing, capfd, call):
     capfd.readouterr()
     with pytest.raises(plateio.ReadError) as raised:
         call(missing)
-    assert raised.value.filename == missing
-    assert raised.value.errno == errno.ENOENT
-    assert str(raised.value) == f"{missing}: {os.strerror(errno.ENOENT)}"
-    # As with the plateio tool: detection fails, the library is never called, nothing is printed.
-    assert capfd.readouterr().out == ""
+    error = raised.value
+    assert (error.filename, error.errno, error.code) == (missing, errno.ENOENT, 2)
+    assert str(error) == f"{missing}: cannot open the file ({os.strerror(errno.ENOENT)})"
+    assert error.reason == error.strerror
+    assert capfd.readouterr() == ("", "")
 
 
 def test_a_directory_is_not_an_exposure(tmp_path):
@@ -82,56 +86,48 @@ def _toc_past_the_end(data):
     return data
 
 
-def test_damaged_tra(exposures, tmp_path, capfd):
-    path = damaged(exposures["tra"], tmp_path, "short.tra", _truncate(1000))
-    # open(): detection sees the row table call for more bytes than the file has.
-    with pytest.raises(plateio.ReadError, match="row table calls for") as raised:
-        plateio.open(path)
-    assert raised.value.filename == path and raised.value.errno is None
+# (name, source file, change, result code, the library's reason, the specified reader and its
+# message)
+DAMAGED = [
+    ("short tra", "tra", _truncate(1000), 3, "its TRA row table calls for 2223424 bytes, but it "
+     "has 2222424", lambda p: plateio.read_tra(p), TRA_MESSAGE),
+    ("no magic", "xarea_plain", _set_magic, 3, "not a TRA or X-Area file: no X-Area magic, and TRA "
+     "row 2 would be", lambda p: plateio.read_xi(p), " readXImage(): no stoe xfile ERROR\n"),
+    ("truncated", "xarea_compressed", _truncate(5000), 10, "pixel entry of 425812 bytes at offset "
+     "596 is not in the file", plateio.read_container, " readXImage(): corrupt file ERROR\n"),
+    ("toc", "xarea_compressed", _toc_past_the_end, 5, "table of contents cut short: 1000000 "
+     "entries announced", plateio.read_container, " readXImage(): error reading toc ERROR\n"),
+]
+
+
+@pytest.mark.parametrize("name,source,change,code,reason,reader,message", DAMAGED,
+                         ids=[d[0] for d in DAMAGED])
+def test_damaged_files(exposures, tmp_path, capfd, name, source, change, code, reason, reader,
+                       message):
+    path = damaged(exposures[source], tmp_path, name.replace(" ", "_"), change)
     capfd.readouterr()
-    # The readers themselves: the library's refusal and message.
-    with pytest.raises(plateio.ReadError, match="read_tra could not read it") as raised:
-        plateio.read_tra(path)
-    assert raised.value.filename == path and raised.value.errno is None
-    assert capfd.readouterr().out == TRA_MESSAGE.format(path)
-    with pytest.raises(plateio.ReadError):
-        plateio.read_az_tra(path, np.arange(1200 * 1200), np.zeros(4, dtype=np.int32))
-    assert capfd.readouterr().out == TRA_SHORT_MESSAGE.format(path)
+    for call in QUIET_READERS:
+        with pytest.raises(plateio.ReadError) as raised:
+            call(path)
+        error = raised.value
+        assert (error.filename, error.errno, error.code) == (path, None, code), call.__name__
+        assert reason in error.reason
+        assert str(error) == f"{path}: {error.reason}"
+    assert capfd.readouterr() == ("", ""), "the quiet readers print nothing"
+    with pytest.raises(plateio.ReadError) as raised:
+        reader(path)
+    assert raised.value.filename == path and raised.value.code is None
+    assert "standard output" in str(raised.value)
+    assert capfd.readouterr().out == message.format(path)
 
 
-def test_read_az_tra_leaves_the_cells_of_a_refused_file(exposures, tmp_path):
+def test_read_az_tra_leaves_the_cells_of_a_refused_file(exposures, tmp_path, capfd):
     path = damaged(exposures["tra"], tmp_path, "short.tra", _truncate(1000))
     cells = np.arange(100, dtype=np.int32)
     with pytest.raises(plateio.ReadError):
         plateio.read_az_tra(path, np.arange(1200 * 1200), cells)
     np.testing.assert_array_equal(cells, np.arange(100))
-
-
-def test_xarea_without_its_magic(exposures, tmp_path, capfd):
-    path = damaged(exposures["xarea_plain"], tmp_path, "nomagic.xa", _set_magic)
-    with pytest.raises(plateio.ReadError, match="not a TRA or X-Area exposure"):
-        plateio.open(path)
-    capfd.readouterr()
-    with pytest.raises(plateio.ReadError, match="read_xi") as raised:
-        plateio.read_xi(path)
-    assert raised.value.filename == path
-    assert capfd.readouterr().out == " readXImage(): no stoe xfile ERROR\n"
-
-
-@pytest.mark.parametrize("name,change,message", [
-    ("truncated", _truncate(5000), " readXImage(): corrupt file ERROR\n"),
-    ("toc", _toc_past_the_end, " readXImage(): error reading toc ERROR\n"),
-])
-def test_damaged_xarea_through_open(exposures, tmp_path, capfd, name, change, message):
-    path = damaged(exposures["xarea_compressed"], tmp_path, name + ".xa", change)
-    assert plateio.detect_format(path) == "xarea"
-    for call in (plateio.open, plateio.read_header, plateio.read_container):
-        capfd.readouterr()
-        with pytest.raises(plateio.ReadError) as raised:
-            call(path)
-        assert raised.value.filename == path and path in str(raised.value)
-        assert "standard output" in str(raised.value)
-        assert capfd.readouterr().out == message, call.__name__
+    assert capfd.readouterr().out == TRA_SHORT_MESSAGE.format(path)
 
 
 def test_a_path_is_stored_as_given(exposures, tmp_path):
@@ -169,3 +165,8 @@ def test_read_error_is_an_oserror_that_pickles(missing):
     assert type(again) is plateio.ReadError
     assert (again.errno, again.filename, str(again)) == (raised.value.errno, missing,
                                                          str(raised.value))
+    with pytest.raises(plateio.ReadError) as raised:
+        plateio.open(missing)
+    again = pickle.loads(pickle.dumps(raised.value))
+    assert (again.errno, again.filename, again.code, again.reason) == \
+        (errno.ENOENT, missing, 2, raised.value.reason)

@@ -138,3 +138,19 @@ def test_installed_package_finds_the_installed_library(tmp_path, build_dir, pyth
         assert os.path.dirname(library).startswith(str(root))
         assert os.path.basename(library) == "libplateio.so.1"
         assert pixels == expected
+
+
+def test_the_namespace_is_the_api():
+    import inspect
+    import re
+    assert dir(plateio) == sorted(plateio.__all__ + ["__version__"])
+    for name in plateio.__all__:
+        value = getattr(plateio, name)
+        if inspect.isfunction(value):
+            assert "return" in value.__annotations__, f"{name} has no type hints"
+    for private in ("np", "os", "ctypes", "math"):
+        assert not hasattr(plateio, private), private
+    header = os.path.join(os.path.dirname(__file__), "..", "..", "include", "plateio.h")
+    with open(header) as f:
+        macros = dict(re.findall(r"#define PLATEIO_VERSION_(MAJOR|MINOR|PATCH) (\d+)", f.read()))
+    assert plateio.__version__ == "{MAJOR}.{MINOR}.{PATCH}".format(**macros)

@@ -1,5 +1,6 @@
-"""The pixel blocks the library allocates become NumPy arrays without a copy; the array's base owns
-the block and releases it with the C library's free when the last array viewing it is gone."""
+"""The pixel blocks the specified functions allocate become NumPy arrays without a copy; the array's
+base owns the block and releases it with the C library's free when the last array viewing it is
+gone."""
 
 import gc
 import weakref
@@ -21,7 +22,6 @@ def _owner(array):
 
 
 READS = [
-    ("open", lambda e: plateio.open(e["tra"]).data),
     ("read_tra", lambda e: plateio.read_tra(e["tra"])),
     ("read_short_tra", lambda e: plateio.read_tra(e["tra"], mark_saturated=False)),
     ("read_xi", lambda e: plateio.read_xi(e["xarea_compressed"])[0].data),

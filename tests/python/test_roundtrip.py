@@ -284,3 +284,70 @@ def test_read_az_tra_wants_a_writable_int32_target(exposures):
             plateio.read_az_tra(exposures["tra"], index_map, cells)
     with pytest.raises(ValueError, match="1440000"):
         plateio.read_az_tra(exposures["tra"], index_map[:-1], np.zeros(10, dtype=np.int32))
+
+
+# ---- open(..., out=) -------------------------------------------------------------------------------
+
+def test_a_series_read_into_one_array(exposures, plateio_tool):
+    out = np.full((1200, 1200), -5, dtype=np.int32)
+    for name in ("tra", "tra2", "tra"):
+        exposure = plateio.open(exposures[name], out=out)
+        assert exposure.data is out
+        np.testing.assert_array_equal(out, plateio_tool.pixels(exposures[name]))
+    coded = np.empty((480, 640), dtype=np.int32)
+    exposure = plateio.open(exposures["xarea_compressed"], out=coded)
+    assert exposure.data is coded and exposure.overflow_count == exposure.header["overload_count"]
+    np.testing.assert_array_equal(coded, plateio.open(exposures["xarea_plain"]).data)
+
+
+@pytest.mark.parametrize("name,out,error,match", [
+    ("int64", np.zeros((480, 640), dtype=np.int64), TypeError, "int32"),
+    ("flat", np.zeros(480 * 640, dtype=np.int32), TypeError, "shape"),
+    ("not contiguous", np.zeros((480, 1280), dtype=np.int32)[:, ::2], TypeError, "contiguous"),
+    ("read-only", np.zeros((480, 640), dtype=np.int32).copy().view(), TypeError, "read-only"),
+    ("not an array", [[0] * 640] * 480, TypeError, "NumPy array"),
+    ("too small", np.full((480, 639), 7, dtype=np.int32), ValueError, r"\(480, 640\)"),
+])
+def test_out_of_the_wrong_kind_is_refused_untouched(exposures, name, out, error, match):
+    if name == "read-only":
+        out.flags.writeable = False
+    before = np.array(out, copy=True)
+    with pytest.raises(error, match=match):
+        plateio.open(exposures["xarea_plain"], out=out)
+    np.testing.assert_array_equal(out, before)
+
+
+def test_out_of_the_right_size_but_another_shape(exposures):
+    out = np.zeros((640, 480), dtype=np.int32)
+    with pytest.raises(ValueError, match=r"out has shape \(640, 480\), the exposure is \(480, 640\)"):
+        plateio.open(exposures["xarea_plain"], out=out)
+
+
+# ---- Exposure.mask -------------------------------------------------------------------------------
+
+def _off_the_plate(path):
+    """The grid pixels a TRA file records no value for, from its row table: row i (and, mirrored,
+    row 1199 - i) holds columns 600 - w .. 600 + w - 1, w = t_i >> 1."""
+    with open(path, "rb") as f:
+        table = np.frombuffer(f.read(1536)[336:], dtype="<u2") >> 1
+    half = np.concatenate([table, table[::-1]]).astype(np.int64)[:, np.newaxis]
+    columns = np.arange(1200)[np.newaxis, :]
+    return (columns < 600 - half) | (columns >= 600 + half)
+
+
+@pytest.mark.parametrize("name", ["tra", "tra2", "xarea_plain", "xarea_wide"])
+def test_the_mask_marks_pixels_without_a_measurement(exposures, name):
+    exposure = plateio.open(exposures[name])
+    mask = exposure.mask
+    assert mask.dtype == np.dtype(np.uint8) and mask.shape == exposure.data.shape
+    assert set(np.unique(mask)) <= {0, 1}
+    overflowed = exposure.data == plateio.PIXEL_OVERFLOW
+    assert overflowed.sum() == exposure.overflow_count > 0
+    if exposure.format == "tra":
+        off = _off_the_plate(exposures[name])
+        # The round plate leaves about 23 % of the grid without pixels.
+        assert 0.2 < off.mean() < 0.25
+        assert (exposure.data[off] == 0).all()
+        np.testing.assert_array_equal(mask, off | overflowed)
+    else:
+        np.testing.assert_array_equal(mask, overflowed)

@@ -73,17 +73,24 @@ long peak_resident_growth_kib(const std::function<void()> &measure) {
     return status_kib("VmHWM:") - before;
 }
 
-bool limit_address_space_growth(std::size_t bytes) {
+bool under_sanitizer() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    (void)bytes;
-    return false;
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+    return true;
 #else
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-    (void)bytes;
     return false;
 #endif
+#else
+    return false;
 #endif
+}
+
+bool limit_address_space_growth(std::size_t bytes) {
+    if (under_sanitizer()) {
+        return false;
+    }
     const long size_kib = status_kib("VmSize:");
     if (size_kib < 0) {
         return false;
@@ -91,7 +98,6 @@ bool limit_address_space_growth(std::size_t bytes) {
     const rlimit limit{static_cast<rlim_t>(size_kib) * 1024 + bytes,
                        static_cast<rlim_t>(size_kib) * 1024 + bytes};
     return setrlimit(RLIMIT_AS, &limit) == 0;
-#endif
 }
 
 } // namespace plateio::test

@@ -22,6 +22,10 @@ ChildResult in_child(const std::function<int()> &action);
 // began, at its peak (the kernel's high-water mark is reset first). For a child's own measurement.
 long peak_resident_growth_kib(const std::function<void()> &measure);
 
+// True in a build under the address or memory sanitizer, whose shadow memory for an allocation of
+// gigabytes costs gigabytes of its own: measurements of the library's memory are made without it.
+bool under_sanitizer();
+
 // Limits the address space of the calling process to what it uses now and `bytes` more, so that a
 // call that merely reserves more fails. False where that cannot be done: under a sanitizer, which
 // reserves vast ranges of its own. For a child's own use.
