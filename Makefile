@@ -2,7 +2,8 @@
 #   make test   configure, build and run every test (build tree build/release)
 #   make demo   synthesise exposures, describe, preview and convert them (TIFF, CBF, NeXus/HDF5) with
 #               the plateio tool, and load them through the example host
-# Others: make bench, make fuzz [FUZZ_SECONDS=60], make format, make clean.
+# Others: make bench, make fuzz [FUZZ_SECONDS=60], make cross-test ARCH=aarch64|s390x, make format,
+# make clean.
 # CMAKE_ARGS passes extra cache settings, e.g. make test CMAKE_ARGS=-DPLATEIO_WERROR=ON.
 
 PRESET ?= release
@@ -10,7 +11,7 @@ BUILD := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo bench clean format
+.PHONY: all deps configure build test demo bench cross-test clean format
 
 all: build
 
@@ -69,6 +70,18 @@ fuzz:
 	cmake --preset fuzz $(CMAKE_ARGS)
 	cmake --build --preset fuzz -j $(JOBS)
 	fuzz/run.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# A cross build for ARCH (aarch64, or s390x: big-endian) in build/cross-$(ARCH), its tests run under
+# qemu-user; the tests that need the build machine itself (their labels in tests/CMakeLists.txt) are
+# left out.
+ARCH ?= aarch64
+CROSS_ARCHS := aarch64 s390x
+cross-test:
+	@case " $(CROSS_ARCHS) " in *" $(ARCH) "*) ;; *) echo "ARCH must be one of: $(CROSS_ARCHS)"; exit 2 ;; esac
+	@tools/install-deps.sh cross
+	cmake --preset cross-$(ARCH) $(CMAKE_ARGS)
+	cmake --build --preset cross-$(ARCH) -j $(JOBS)
+	ctest --preset cross-$(ARCH) -j $(JOBS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h' '*.c')

@@ -238,8 +238,8 @@ void uncompress_call(benchmark::State &state, const char *image) {
     const CodedImage &c = corpus().coded.at(image);
     xi_header header = plateio::writers::make_xi_header(static_cast<std::int32_t>(std::sqrt(c.pixels)),
                                                         static_cast<std::int32_t>(std::sqrt(c.pixels)), 1);
-    header.delta16_count = c.coded.delta16_count;
-    header.delta32_count = c.coded.delta32_count;
+    plateio::writers::set_field(header.delta16_count, c.coded.delta16_count);
+    plateio::writers::set_field(header.delta32_count, c.coded.delta32_count);
     for (auto _ : state) {
         state.PauseTiming(); // the host's block comes from readXImage; make one outside the timing
         void *block = std::malloc(c.coded.bytes.size());

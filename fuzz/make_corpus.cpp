@@ -150,13 +150,13 @@ struct Parts {
 Parts parts(std::int32_t width, std::int32_t height, bool compressed, std::uint64_t seed) {
     const std::vector<std::int32_t> pixels = picture(width, height, seed);
     xi_header header = make_xi_header(width, height, compressed ? 1 : 0);
-    header.overflow_threshold = 20000;
-    header.geometry0 = 80.0;
-    header.scale_value = 0.85;
+    set_field(header.overflow_threshold, 20000);
+    set_field(header.geometry0, 80.0);
+    set_field(header.scale_value, 0.85);
     if (compressed) {
         CompressedBlock coded = compress_pixels(pixels);
-        header.delta16_count = coded.delta16_count;
-        header.delta32_count = coded.delta32_count;
+        set_field(header.delta16_count, coded.delta16_count);
+        set_field(header.delta32_count, coded.delta32_count);
         return {header, coded.bytes};
     }
     return {header, plain_block(pixels)};
@@ -181,7 +181,7 @@ std::vector<Seed> xarea_seeds() {
     const Parts small_coded = parts(20, 12, true, 14);
     const Parts small_plain = parts(12, 10, false, 15);
     Parts mismatch = small_coded;
-    mismatch.header.delta16_count -= 1;
+    set_field(mismatch.header.delta16_count, get_field(small_coded.header.delta16_count) - 1);
     const Parts empty{make_xi_header(0, 0, 0), {}};
 
     return {
@@ -222,9 +222,11 @@ std::vector<Seed> xarea_seeds() {
 // delta32_count), then the block.
 Bytes uncompress_input(std::int32_t compression, std::int32_t width, std::int32_t height,
                        std::int32_t delta16, std::int32_t delta32, const Bytes &block) {
-    Bytes out(20);
-    const std::int32_t fields[5] = {compression, width, height, delta16, delta32};
-    std::memcpy(out.data(), fields, sizeof fields);
+    Bytes out;
+    for (const std::int32_t field : {compression, width, height, delta16, delta32}) {
+        const auto bytes = le_bytes(field);
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    }
     out.insert(out.end(), block.begin(), block.end());
     return out;
 }

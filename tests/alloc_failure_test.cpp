@@ -178,9 +178,9 @@ std::vector<std::uint8_t> mismatched_file() {
     const std::vector<std::int32_t> pixels = xarea_picture(40, 30);
     writers::CompressedBlock coded = writers::compress_pixels(pixels);
     xi_header header = writers::make_xi_header(40, 30, 1);
-    header.overflow_threshold = 20000;
-    header.delta16_count = coded.delta16_count - 1;
-    header.delta32_count = coded.delta32_count;
+    writers::set_field(header.overflow_threshold, 20000);
+    writers::set_field(header.delta16_count, coded.delta16_count - 1);
+    writers::set_field(header.delta32_count, coded.delta32_count);
     writers::XiContainer container;
     container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(header), {}, {}});
     container.entries.push_back({"XArea_Image", coded.bytes, {}, {}});
@@ -376,8 +376,8 @@ TEST(AllocationFailure, UncompressImageKeepsTheCompressedBlock) {
     const std::vector<std::int32_t> pixels = xarea_picture(40, 30);
     const writers::CompressedBlock coded = writers::compress_pixels(pixels);
     xi_header header = writers::make_xi_header(40, 30, 1);
-    header.delta16_count = coded.delta16_count;
-    header.delta32_count = coded.delta32_count;
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count);
     const Case c{"uncompressImage",
                  [&](bool expect_success) {
                      // The host's block, from the allocator itself: not one of the library's acquisitions.

@@ -394,7 +394,7 @@ std::vector<XAreaFileCase> xarea_files() {
     // The pixel entry's data first, the header entry's last, and an entry of another name between.
     writers::XiContainer reversed;
     xi_header header = writers::make_xi_header(12, 10, 0);
-    header.overflow_threshold = 20000;
+    writers::set_field(header.overflow_threshold, 20000);
     reversed.entries.push_back({"XArea_Image", writers::plain_block(xarea_picture(12, 10, 13)), {}, {}});
     reversed.entries.push_back({"XArea_Other", {1, 2, 3, 4}, {}, {}});
     reversed.entries.push_back({"XArea_ImgHdr", writers::record_bytes(header), {}, {}});
@@ -524,9 +524,9 @@ TEST(DamagedXAreaFiles, EveryPixelEntryLength) {
     ASSERT_GT(coded.delta16_count, 0);
     ASSERT_GT(coded.delta32_count, 0);
     xi_header header = writers::make_xi_header(11, 3, 1);
-    header.delta16_count = coded.delta16_count;
-    header.delta32_count = coded.delta32_count;
-    header.overflow_threshold = 20000;
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count);
+    writers::set_field(header.overflow_threshold, 20000);
     const Bytes plain = writers::plain_block(xarea_picture(5, 2, 22));
     struct Entry {
         const char *name;

@@ -26,15 +26,15 @@ namespace {
 
 xi_header sample_header(std::int32_t width, std::int32_t height, std::int32_t compression) {
     xi_header header = writers::make_xi_header(width, height, compression);
-    header.geometry0 = 100.5;
-    header.geometry1 = -1.25;
-    header.geometry2 = 0.71073;
-    header.geometry5 = -5.5;
-    header.geometry8 = 8000000;
-    header.setting = 42;
-    header.overflow_threshold = 1000;
-    header.scale_value = 0.125;
-    header.overload_count = 17;
+    writers::set_field(header.geometry0, 100.5);
+    writers::set_field(header.geometry1, -1.25);
+    writers::set_field(header.geometry2, 0.71073);
+    writers::set_field(header.geometry5, -5.5);
+    writers::set_field(header.geometry8, 8000000);
+    writers::set_field(header.setting, 42);
+    writers::set_field(header.overflow_threshold, 1000);
+    writers::set_field(header.scale_value, 0.125);
+    writers::set_field(header.overload_count, 17);
     return header;
 }
 
@@ -62,8 +62,8 @@ std::vector<File> files() {
     const auto coded_bytes = static_cast<std::int64_t>(coded.bytes.size());
     // One 32-bit value more than the codes take, and the entry holds it.
     xi_header mismatch = sample_header(37, 23, 1);
-    mismatch.delta16_count = coded.delta16_count;
-    mismatch.delta32_count = coded.delta32_count + 1;
+    writers::set_field(mismatch.delta16_count, coded.delta16_count);
+    writers::set_field(mismatch.delta32_count, coded.delta32_count + 1);
     coded.bytes.insert(coded.bytes.end(), 4, 0);
     writers::XiContainer container;
     container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(mismatch), {}, {}});

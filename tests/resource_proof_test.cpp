@@ -73,9 +73,9 @@ struct Coded {
 Coded coded_exposure() {
     const writers::CompressedBlock coded = writers::compress_pixels(picture(30, 20));
     xi_header header = writers::make_xi_header(30, 20, 1);
-    header.overflow_threshold = 20000;
-    header.delta16_count = coded.delta16_count;
-    header.delta32_count = coded.delta32_count;
+    writers::set_field(header.overflow_threshold, 20000);
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count);
     return {header, coded.bytes};
 }
 
@@ -188,17 +188,12 @@ TEST(ResourceProof, EveryPathOfEveryReaderAThousandTimes) {
     xi_header plain_header = writers::make_xi_header(30, 20, 0);
     const Bytes plain_block = writers::plain_block(picture(30, 20));
     xi_header mismatched = coded.header;
-    mismatched.delta32_count += 1;
+    writers::set_field(mismatched.delta32_count, writers::get_field(coded.header.delta32_count) + 1);
     Bytes mismatched_block = coded.block;
     mismatched_block.insert(mismatched_block.end(), 4, 0); // the counted value is there; no code takes it
-    xi_header negative = plain_header;
-    negative.width = -30;
-    xi_header huge = plain_header;
-    huge.width = INT_MAX;
-    huge.height = INT_MAX;
-    xi_header beyond_int32 = plain_header;
-    beyond_int32.width = 65536;
-    beyond_int32.height = 65536;
+    const xi_header negative = writers::make_xi_header(-30, 20, 0);
+    const xi_header huge = writers::make_xi_header(INT_MAX, INT_MAX, 0);
+    const xi_header beyond_int32 = writers::make_xi_header(65536, 65536, 0);
     Bytes coded_short = coded.block;
     coded_short.pop_back();
 
@@ -250,7 +245,7 @@ TEST(ResourceProof, EveryPathOfEveryReaderAThousandTimes) {
             "uncompressImage, negative width",
             [&] {
                 xi_header h = coded.header;
-                h.width = -1;
+                writers::set_field(h.width, -1);
                 return h;
             }(),
             coded.block, 0),
@@ -258,8 +253,8 @@ TEST(ResourceProof, EveryPathOfEveryReaderAThousandTimes) {
             "uncompressImage, beyond the platform",
             [&] {
                 xi_header h = coded.header;
-                h.width = INT_MAX;
-                h.height = INT_MAX;
+                writers::set_field(h.width, INT_MAX);
+                writers::set_field(h.height, INT_MAX);
                 return h;
             }(),
             coded.block, 0),

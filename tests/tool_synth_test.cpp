@@ -12,6 +12,8 @@
 #include "plateio.h"
 #include "support/temp_dir.hpp"
 #include "synth.hpp"
+#include "tra_writer.hpp"
+#include "xarea_writer.hpp"
 
 namespace plateio::test {
 namespace {
@@ -236,6 +238,60 @@ TEST(Synth, FileWritersRefuseAnImageOfTheWrongSize) {
     SynthSettings empty;
     empty.width = 0;
     EXPECT_THROW(writers::synth_exposure(empty), std::invalid_argument);
+}
+
+// Both formats store every multi-byte value least significant byte first, and so does an xi_header
+// record, which holds the file's bytes: the writers must produce those bytes on a host of either
+// order. The expected bytes are written out here, not worked out on the host.
+TEST(Writers, EveryMultiByteValueIsStoredLittleEndian) {
+    using Bytes = std::vector<std::uint8_t>;
+    const auto slice = [](const Bytes &bytes, std::size_t at, std::size_t count) {
+        return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
+    };
+    xi_header record = writers::make_xi_header(0x01020304, -2, 1);
+    writers::set_field(record.scale_value, -2.5);
+    const Bytes record_bytes = writers::record_bytes(record);
+    writers::XiContainer container;
+    container.entries.push_back({"E", {9}, 0x0a0b0c0d, 0x11223344});
+    const Bytes xarea = writers::encode_xarea(container);
+    // 0x0102 is a 16-bit step, then 0x01000000 a 32-bit one.
+    const Bytes coded = writers::compress_pixels(std::vector<std::int32_t>{0x0102, 0x01000102}).bytes;
+    writers::TraFile tra;
+    tra.row_table[0] = 0x0102;
+    tra.stream = {0xa1b2};
+    const Bytes tra_bytes = writers::encode_tra(tra);
+    const auto real = writers::vax_real_bytes(-2.5);
+
+    struct Case {
+        const char *name;
+        Bytes actual;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"record width", slice(record_bytes, 20, 4), {0x04, 0x03, 0x02, 0x01}},
+        {"record height", slice(record_bytes, 24, 4), {0xfe, 0xff, 0xff, 0xff}},
+        {"record compression", slice(record_bytes, 16, 4), {0x01, 0x00, 0x00, 0x00}},
+        {"record scale_value", slice(record_bytes, 336, 8), {0, 0, 0, 0, 0, 0, 0x04, 0xc0}},
+        {"container entry count", slice(xarea, 72, 4), {0x01, 0x00, 0x00, 0x00}},
+        {"table entry length", slice(xarea, 104 + 24, 4), {0x0d, 0x0c, 0x0b, 0x0a}},
+        {"table entry offset", slice(xarea, 104 + 36, 4), {0x44, 0x33, 0x22, 0x11}},
+        {"plain pixel",
+         writers::plain_block(std::vector<std::int32_t>{-0x01020304}),
+         {0xfc, 0xfc, 0xfd, 0xfe}},
+        {"coded block", coded, {254, 255, 0x02, 0x01, 0x00, 0x00, 0x00, 0x01}},
+        {"TRA row table", slice(tra_bytes, 336, 2), {0x02, 0x01}},
+        {"TRA stream", slice(tra_bytes, 1536, 2), {0xb2, 0xa1}},
+        {"word-swapped VAX real", Bytes(real.begin(), real.end()), {0x20, 0xc1, 0x00, 0x00}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.actual, c.expected);
+    }
+    // And the record reads back as the values stored.
+    EXPECT_EQ(writers::get_field(record.width), 0x01020304);
+    EXPECT_EQ(writers::get_field(record.height), -2);
+    EXPECT_EQ(writers::get_field(record.scale_value), -2.5);
 }
 
 } // namespace

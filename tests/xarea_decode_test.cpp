@@ -25,15 +25,15 @@ struct Stream {
 
 std::vector<std::uint8_t> pack(const Stream &s) {
     std::vector<std::uint8_t> bytes = s.codes;
-    const auto append = [&](const void *value, std::size_t size) {
-        const auto *b = static_cast<const std::uint8_t *>(value);
-        bytes.insert(bytes.end(), b, b + size);
+    const auto append = [&](auto value) {
+        const auto le = writers::le_bytes(value);
+        bytes.insert(bytes.end(), le.begin(), le.end());
     };
     for (std::int16_t v : s.values16) {
-        append(&v, 2);
+        append(v);
     }
     for (std::int32_t v : s.values32) {
-        append(&v, 4);
+        append(v);
     }
     return bytes;
 }
@@ -107,10 +107,12 @@ TEST(XAreaDecode, DifferenceCodeClasses) {
     for (const DecodeCase &c : kDecodeCases) {
         SCOPED_TRACE(c.name);
         xi_header header = writers::make_xi_header(static_cast<std::int32_t>(c.stream.codes.size()), 1, 1);
-        header.delta16_count =
-            c.delta16_count == -2 ? static_cast<std::int32_t>(c.stream.values16.size()) : c.delta16_count;
-        header.delta32_count =
-            c.delta32_count == -2 ? static_cast<std::int32_t>(c.stream.values32.size()) : c.delta32_count;
+        writers::set_field(header.delta16_count, c.delta16_count == -2
+                                                     ? static_cast<std::int32_t>(c.stream.values16.size())
+                                                     : c.delta16_count);
+        writers::set_field(header.delta32_count, c.delta32_count == -2
+                                                     ? static_cast<std::int32_t>(c.stream.values32.size())
+                                                     : c.delta32_count);
         void *block = malloc_copy(pack(c.stream));
         EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), c.printed);
         ASSERT_NE(block, nullptr);
@@ -141,8 +143,8 @@ TEST(XAreaDecode, EncoderRoundTripOverEveryDifferenceClass) {
     ASSERT_GT(coded.delta16_count, 1000);
     ASSERT_GT(coded.delta32_count, 1000);
     xi_header header = writers::make_xi_header(1, static_cast<std::int32_t>(pixels.size()), 1);
-    header.delta16_count = coded.delta16_count;
-    header.delta32_count = coded.delta32_count;
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count);
     void *block = malloc_copy(coded.bytes);
     EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
     EXPECT_EQ(std::memcmp(block, pixels.data(), pixels.size() * 4), 0);
@@ -213,8 +215,8 @@ TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
         SCOPED_TRACE(c.name);
         writers::XiContainer container;
         xi_header record = writers::make_xi_header(c.width, 1, 1);
-        record.delta16_count = c.delta16_count;
-        record.delta32_count = c.delta32_count;
+        writers::set_field(record.delta16_count, c.delta16_count);
+        writers::set_field(record.delta32_count, c.delta32_count);
         container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(record), {}, {}});
         container.entries.push_back({"XArea_Image", c.entry, {}, {}});
         const std::string path = dir.write("short.xa", writers::encode_xarea(container));
@@ -308,8 +310,8 @@ TEST(XAreaDecode, AHostsOwnCompleteBlockDecodesExactlyWhateverItsSlackHolds) {
     for (const std::uint8_t stale : {std::uint8_t{0x00}, std::uint8_t{0xfe}, std::uint8_t{0xff}}) {
         SCOPED_TRACE(static_cast<int>(stale));
         xi_header header = writers::make_xi_header(5, 1, 1);
-        header.delta16_count = 2;
-        header.delta32_count = 1;
+        writers::set_field(header.delta16_count, 2);
+        writers::set_field(header.delta32_count, 1);
         void *block = malloc_copy(bytes);
         std::memset(static_cast<std::uint8_t *>(block) + bytes.size(), stale,
                     malloc_usable_size(block) - bytes.size());

@@ -22,20 +22,21 @@ namespace {
 const std::string kImportError = "# \x1b[31;1mERROR\x1b[0m READING ";
 
 xi_header sample_header(std::int32_t width, std::int32_t height) {
+    using writers::set_field;
     xi_header header = writers::make_xi_header(width, height, 0);
-    header.geometry0 = 100.5;
-    header.geometry1 = -1.25;
-    header.geometry2 = 0.71073;
-    header.geometry3 = 3.5;
-    header.geometry4 = 4.5;
-    header.geometry5 = -5.5;
-    header.geometry6 = 6;
-    header.geometry7 = -7;
-    header.geometry8 = 8000000;
-    header.setting = 42;
-    header.overflow_threshold = 1000;
-    header.scale_value = 0.125;
-    header.overload_count = 17;
+    set_field(header.geometry0, 100.5);
+    set_field(header.geometry1, -1.25);
+    set_field(header.geometry2, 0.71073);
+    set_field(header.geometry3, 3.5);
+    set_field(header.geometry4, 4.5);
+    set_field(header.geometry5, -5.5);
+    set_field(header.geometry6, 6);
+    set_field(header.geometry7, -7);
+    set_field(header.geometry8, 8000000);
+    set_field(header.setting, 42);
+    set_field(header.overflow_threshold, 1000);
+    set_field(header.scale_value, 0.125);
+    set_field(header.overload_count, 17);
     return header;
 }
 
@@ -113,7 +114,7 @@ TEST(XAreaImport, ContainerAndDecoderCalledDirectlyGiveTheSamePixels) {
     xi_header header;
     void *block = nullptr;
     ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
-    EXPECT_EQ(header.compression, 1);
+    EXPECT_EQ(writers::get_field(header.compression), 1);
     uncompressImage(&header, &block);
     EXPECT_EQ(std::memcmp(block, pixels.data(), pixels.size() * 4), 0);
     std::free(block);
@@ -140,7 +141,7 @@ TEST(XAreaImport, OverflowThresholdIsAStrictSignedComparison) {
         for (bool coded : {false, true}) {
             SCOPED_TRACE(std::string(c.name) + (coded ? " / coded" : " / plain"));
             xi_header header = sample_header(static_cast<std::int32_t>(c.pixels.size()), 1);
-            header.overflow_threshold = c.threshold;
+            writers::set_field(header.overflow_threshold, c.threshold);
             const std::string path = dir.write("t.xa", writers::xarea_file(header, c.pixels, coded));
             pixel_image image{};
             reduction_params params = unset_params();
@@ -184,10 +185,10 @@ TEST(XAreaImport, CountMismatchStillLoadsTheImage) {
     const std::vector<std::int32_t> pixels = {5, 100000, 100001, 7};
     writers::CompressedBlock coded = writers::compress_pixels(pixels);
     xi_header header = sample_header(4, 1);
-    header.compression = 1;
-    header.delta16_count = coded.delta16_count;
-    header.delta32_count = coded.delta32_count + 1; // one more than the codes take
-    coded.bytes.resize(coded.bytes.size() + 4, 0);  // and the block holds it
+    writers::set_field(header.compression, 1);
+    writers::set_field(header.delta16_count, coded.delta16_count);
+    writers::set_field(header.delta32_count, coded.delta32_count + 1); // one more than the codes take
+    coded.bytes.resize(coded.bytes.size() + 4, 0);                     // and the block holds it
     writers::XiContainer container;
     container.entries.push_back({"XArea_ImgHdr", writers::record_bytes(header), {}, {}});
     container.entries.push_back({"XArea_Image", coded.bytes, {}, {}});
@@ -279,9 +280,9 @@ std::vector<std::uint8_t> header_only_file() {
 
 xi_header coded_header(std::int32_t width, std::int32_t height, std::int32_t delta16, std::int32_t delta32) {
     xi_header header = sample_header(width, height);
-    header.compression = 1;
-    header.delta16_count = delta16;
-    header.delta32_count = delta32;
+    writers::set_field(header.compression, 1);
+    writers::set_field(header.delta16_count, delta16);
+    writers::set_field(header.delta32_count, delta32);
     return header;
 }
 
@@ -301,9 +302,9 @@ std::vector<Import> imports() {
         return bytes;
     };
     xi_header extra16 = sample_coded;
-    extra16.delta16_count += 1;
+    writers::set_field(extra16.delta16_count, coded.delta16_count + 1);
     xi_header plain2 = sample_header(100, 100);
-    plain2.compression = 2;
+    writers::set_field(plain2.compression, 2);
     const std::string none = "0 0 0 0\n uncompressImage(): corrupt imagedata ";
     return {
         {"missing file", {}, "@", "@", false},

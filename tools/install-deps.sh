@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a part of the build needs, where they are missing.
-#   tools/install-deps.sh GROUP...     groups: test demo bench python m32 fuzz valgrind
+#   tools/install-deps.sh GROUP...     groups: test demo bench python m32 cross fuzz valgrind
 # Runs apt-get as root (or through sudo when that needs no password); elsewhere it names what is
 # missing and leaves the decision to the caller. Packages already installed cost nothing.
 set -euo pipefail
+
+# The compiler package Debian's g++ stands for (g++-12 on Debian 12): the one whose 32-bit libraries
+# the m32 build needs. Not the meta package g++-multilib, which conflicts with the cross compilers;
+# g++-N-multilib does not. What the meta package adds besides, the link /usr/include/asm through
+# which -m32 finds the kernel's headers, the m32 preset supplies itself (-idirafter
+# /usr/include/x86_64-linux-gnu, the headers serve both word sizes).
+versioned_gxx() {
+    local name
+    name=$(dpkg-query -W -f='${Depends}' g++ 2>/dev/null | grep -o 'g++-[0-9][0-9]*' | head -n 1) || true
+    if [ -z "$name" ]; then
+        name=$(apt-cache depends g++ 2>/dev/null | grep -o 'g++-[0-9][0-9]*' | head -n 1) || true
+    fi
+    echo "${name:-g++-12}"
+}
 
 packages_of() {
     case "$1" in
@@ -11,7 +25,8 @@ packages_of() {
         demo) echo "cmake make g++ pkg-config libtiff-dev libpng-dev libhdf5-dev" ;;
         bench) echo "libbenchmark-dev" ;;
         python) echo "python3 python3-numpy python3-pytest python3-fabio python3-pyfai pyfai python3-dask python3-distributed" ;;
-        m32) echo "g++-multilib" ;;
+        m32) echo "$(versioned_gxx)-multilib qemu-user" ;;
+        cross) echo "qemu-user g++-aarch64-linux-gnu libc6-dev-arm64-cross g++-s390x-linux-gnu libc6-dev-s390x-cross" ;;
         fuzz) echo "clang libclang-rt-dev" ;;
         valgrind) echo "valgrind" ;;
         *) echo "install-deps: unknown group '$1'" >&2; exit 2 ;;

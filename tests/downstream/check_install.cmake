@@ -1,5 +1,6 @@
 # Installs the build tree into a fresh prefix, then builds and runs tests/downstream/main.c against
-# it twice: through find_package(plateio) and through pkg-config.
+# it twice: through find_package(plateio) and through pkg-config. The hosts run under EMULATOR when
+# the build's tests do (a 32-bit build on a kernel that cannot run 32-bit programs).
 set(prefix "${WORK_DIR}/prefix")
 file(REMOVE_RECURSE "${WORK_DIR}")
 
@@ -24,7 +25,7 @@ run("${CMAKE_COMMAND}" -S "${DOWNSTREAM_DIR}" -B "${WORK_DIR}/cmake-build"
     "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_C_COMPILER=${C_COMPILER}" "-DCMAKE_C_FLAGS=${C_FLAGS}"
     "-DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS}")
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/cmake-build")
-run("${WORK_DIR}/cmake-build/downstream")
+run(${EMULATOR} "${WORK_DIR}/cmake-build/downstream")
 message(STATUS "find_package host printed ${run_output}")
 
 # pkg-config
@@ -36,5 +37,5 @@ separate_arguments(flags UNIX_COMMAND "${flags}")
 separate_arguments(cflags UNIX_COMMAND "${C_FLAGS} ${LINKER_FLAGS}")
 run("${C_COMPILER}" ${cflags} "${DOWNSTREAM_DIR}/main.c" ${flags} -o "${WORK_DIR}/pkgconfig-host")
 set(ENV{LD_LIBRARY_PATH} "${libdir}")
-run("${WORK_DIR}/pkgconfig-host")
+run(${EMULATOR} "${WORK_DIR}/pkgconfig-host")
 message(STATUS "pkg-config host printed ${run_output}")

@@ -3,7 +3,8 @@
 // console text, and what the host's records hold afterwards. The truncation and mutation sweeps, the
 // allocation-failure sweep and the fuzz targets hold the library to it.
 //
-// Header-only and free of the test framework, so that the fuzz targets can use it too.
+// Header-only and free of the test framework, so that the fuzz targets can use it too. Every value is
+// put together from its little-endian bytes, so the reference holds on a host of either byte order.
 #pragma once
 
 #include <algorithm>
@@ -95,8 +96,9 @@ inline std::optional<std::vector<std::int32_t>> tra_grid(Bytes file, bool mark) 
 // A word-swapped VAX real from the four bytes at `at`: halves swapped, an IEEE single, a quarter.
 inline double vax_real(Bytes bytes, std::size_t at) {
     const std::uint8_t swapped[4] = {bytes[at + 2], bytes[at + 3], bytes[at], bytes[at + 1]};
+    const auto bits = static_cast<std::uint32_t>(i32_at(swapped, 0));
     float value = 0;
-    std::memcpy(&value, swapped, 4);
+    std::memcpy(&value, &bits, sizeof value);
     return static_cast<double>(value) * 0.25;
 }
 

@@ -203,23 +203,25 @@ std::vector<std::uint8_t> synth_xarea_file(std::span<const std::int32_t> pixels,
         throw std::invalid_argument("synth_xarea_file: the image does not have width x height pixels");
     }
     xi_header header = make_xi_header(width, height, 0);
-    header.geometry0 = values.geometry[0];
-    header.geometry1 = values.geometry[1];
-    header.geometry2 = values.geometry[2];
-    header.geometry3 = values.geometry[3];
-    header.geometry4 = values.geometry[4];
-    header.geometry5 = values.geometry[5];
+    set_field(header.geometry0, values.geometry[0]);
+    set_field(header.geometry1, values.geometry[1]);
+    set_field(header.geometry2, values.geometry[2]);
+    set_field(header.geometry3, values.geometry[3]);
+    set_field(header.geometry4, values.geometry[4]);
+    set_field(header.geometry5, values.geometry[5]);
     const auto integer = [](double v) {
         return static_cast<std::int32_t>(std::lround(std::clamp(v, -2147483648.0, 2147483647.0)));
     };
-    header.geometry6 = integer(values.geometry[6]);
-    header.geometry7 = integer(values.geometry[7]);
-    header.geometry8 = integer(values.geometry[8]);
-    header.setting = values.setting;
-    header.overflow_threshold = values.overflow_threshold;
-    header.scale_value = values.scale_value;
-    header.overload_count = static_cast<std::int32_t>(std::count_if(
-        pixels.begin(), pixels.end(), [&](std::int32_t v) { return v > values.overflow_threshold; }));
+    set_field(header.geometry6, integer(values.geometry[6]));
+    set_field(header.geometry7, integer(values.geometry[7]));
+    set_field(header.geometry8, integer(values.geometry[8]));
+    set_field(header.setting, values.setting);
+    set_field(header.overflow_threshold, values.overflow_threshold);
+    set_field(header.scale_value, values.scale_value);
+    set_field(header.overload_count,
+              static_cast<std::int32_t>(std::count_if(pixels.begin(), pixels.end(), [&](std::int32_t v) {
+                  return v > values.overflow_threshold;
+              })));
     return xarea_file(header, pixels, compressed);
 }
 

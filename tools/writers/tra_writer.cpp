@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "little_endian.hpp"
+
 namespace plateio::writers {
 
 namespace {
@@ -21,9 +23,7 @@ std::size_t half_width(std::uint16_t table_value) {
 
 std::array<std::uint8_t, 4> vax_real_bytes(double value) {
     // A VAX value is a quarter of the IEEE single with the same bits, once the halves are swapped.
-    const auto ieee = static_cast<float>(value * 4.0);
-    std::uint8_t le[4];
-    std::memcpy(le, &ieee, 4);
+    const auto le = le_bytes(static_cast<float>(value * 4.0));
     return {le[2], le[3], le[0], le[1]};
 }
 

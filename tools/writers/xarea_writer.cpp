@@ -4,12 +4,15 @@
 #include <cstring>
 #include <numeric>
 
+#include "little_endian.hpp"
+
 namespace plateio::writers {
 
 namespace {
 
 template <class T> void put_at(std::vector<std::uint8_t> &out, std::size_t offset, T value) {
-    std::memcpy(out.data() + offset, &value, sizeof value);
+    const auto bytes = le_bytes(value);
+    std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 template <class T> void append(std::vector<std::uint8_t> &out, T value) {
@@ -56,9 +59,9 @@ std::vector<std::uint8_t> record_bytes(const xi_header &header) {
 xi_header make_xi_header(std::int32_t width, std::int32_t height, std::int32_t compression) {
     xi_header header;
     std::memset(&header, 0, sizeof header);
-    header.width = width;
-    header.height = height;
-    header.compression = compression;
+    set_field(header.width, width);
+    set_field(header.height, height);
+    set_field(header.compression, compression);
     return header;
 }
 
@@ -90,9 +93,10 @@ CompressedBlock compress_pixels(std::span<const std::int32_t> pixels) {
 }
 
 std::vector<std::uint8_t> plain_block(std::span<const std::int32_t> pixels) {
-    std::vector<std::uint8_t> bytes(pixels.size() * 4);
-    if (!pixels.empty()) {
-        std::memcpy(bytes.data(), pixels.data(), bytes.size());
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(pixels.size() * 4);
+    for (std::int32_t pixel : pixels) {
+        append(bytes, pixel);
     }
     return bytes;
 }
@@ -102,12 +106,12 @@ std::vector<std::uint8_t> xarea_file(xi_header header, std::span<const std::int3
     std::vector<std::uint8_t> block;
     if (compressed) {
         CompressedBlock coded = compress_pixels(pixels);
-        header.compression = 1;
-        header.delta16_count = coded.delta16_count;
-        header.delta32_count = coded.delta32_count;
+        set_field(header.compression, 1);
+        set_field(header.delta16_count, coded.delta16_count);
+        set_field(header.delta32_count, coded.delta32_count);
         block = std::move(coded.bytes);
     } else {
-        header.compression = 0;
+        set_field(header.compression, 0);
         block = plain_block(pixels);
     }
     XiContainer container;

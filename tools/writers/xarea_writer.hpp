@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "little_endian.hpp"
 #include "plateio.h"
 
 namespace plateio::writers {
@@ -33,7 +34,8 @@ struct XiContainer {
 
 std::vector<std::uint8_t> encode_xarea(const XiContainer &container);
 
-// The bytes of a header record.
+// The bytes of a header record: the record itself, whose fields already hold the file's bytes (set
+// them with set_field, read them with get_field).
 std::vector<std::uint8_t> record_bytes(const xi_header &header);
 
 // A header record with every byte 0 but the given size and compression flag.
