@@ -53,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check_reader(file, console, bytes, read_short_tra, false);
     static std::vector<std::int32_t> grid(reference::kTraGridPixels);
     const bool loads = reference::tra_grid_into(bytes, true, grid);
-    fuzz::check_quiet_read(file.path(), console, bytes, loads ? &grid : nullptr);
+    fuzz::check_quiet_read(file.path(), console, bytes, PLATEIO_FAMILY_TRA, loads ? &grid : nullptr);
     return 0;
 }

@@ -83,6 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(overflow_through_the_container(file.path(), console, image.pixel_count) ==
                    image.overflow_count);
     }
-    fuzz::check_quiet_read(file.path(), console, bytes, expected.result == 1 ? &expected.marked : nullptr);
+    fuzz::check_quiet_read(file.path(), console, bytes, PLATEIO_FAMILY_XAREA,
+                           expected.result == 1 ? &expected.marked : nullptr);
     return 0;
 }

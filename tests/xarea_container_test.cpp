@@ -231,7 +231,9 @@ TEST(XAreaContainer, AHugeEntryCountThroughAPipeReservesOnlyWhatArrives) {
     });
     ASSERT_TRUE(child.exited);
     EXPECT_EQ(child.status, 0);
-    EXPECT_EQ(child.out, " readXImage(): error reading toc ERROR\n0|bounded");
+    // A 32-bit host cannot even represent a table of 20 GB: that is the no-memory path.
+    EXPECT_EQ(child.out, sizeof(std::size_t) == 4 ? " readXImage(): no memory ERROR\n0|bounded"
+                                                  : " readXImage(): error reading toc ERROR\n0|bounded");
 }
 
 TEST(XAreaContainer, FirstEntryOfEachNameWinsInAnyOrder) {
