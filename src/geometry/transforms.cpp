@@ -284,7 +284,7 @@ std::size_t first_needing(const std::array<double, kBlock> &coordinate, std::siz
 
 [[gnu::always_inline]] inline void inverse_block(double *xy, std::size_t n, const geometry_params &params,
                                                  double distance, AskOnce &trig) noexcept {
-    std::array<double, kBlock> x, y, twist;
+    std::array<double, kBlock> x, y, twist, twist_cos, twist_sin;
     for (std::size_t i = 0; i < n; ++i) {
         x[i] = xy[2 * i];
         y[i] = xy[2 * i + 1];
@@ -308,10 +308,14 @@ std::size_t first_needing(const std::array<double, kBlock> &coordinate, std::siz
         y[i] = uy;
         twist[i] = inverse_twist({ux, uy}, params);
     }
-    const Turn unrotation = trig[AskOnce::unrotation];
     for (std::size_t i = 0; i < n; ++i) {
         const double angle = twist[i];
-        const Plane v = untwisted({x[i], y[i]}, std::cos(angle), std::sin(angle));
+        twist_cos[i] = std::cos(angle);
+        twist_sin[i] = std::sin(angle);
+    }
+    const Turn unrotation = trig[AskOnce::unrotation];
+    for (std::size_t i = 0; i < n; ++i) {
+        const Plane v = untwisted({x[i], y[i]}, twist_cos[i], twist_sin[i]);
         const Plane back = turn(v.x, v.y, unrotation);
         xy[2 * i] = back.x;
         xy[2 * i + 1] = back.y;
