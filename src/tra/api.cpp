@@ -21,10 +21,7 @@ Fault load_grid(const char *path, Saturation saturation, MallocPtr<std::int32_t>
     Source source;
     Head head;
     RowSpans spans;
-    if (Fault f = source.open(path)) {
-        return f;
-    }
-    if (Fault f = read_spans(source, head, spans)) {
+    if (Fault f = open_spans(path, source, head, spans)) {
         return f;
     }
     grid = malloc_array<std::int32_t>(kGridPixels);

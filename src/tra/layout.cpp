@@ -122,6 +122,13 @@ Fault read_spans(Source &source, Head &head, RowSpans &spans) noexcept {
     return expand_row_table(head, spans);
 }
 
+Fault open_spans(const char *path, Source &source, Head &head, RowSpans &spans) noexcept {
+    if (Fault f = source.open(path)) {
+        return f;
+    }
+    return read_spans(source, head, spans);
+}
+
 Fault read_grid(Source &source, const RowSpans &spans, std::int32_t *grid, Saturation saturation, Isa isa,
                 std::uint64_t &saturated) noexcept {
     StreamReader stream(source, spans.stream_count, saturation, isa);

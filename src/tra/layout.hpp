@@ -52,6 +52,9 @@ Fault expand_row_table(const Head &head, RowSpans &spans) noexcept;
 // Both: the head read from `source` and its row table expanded, the head kept in `head`.
 Fault read_spans(Source &source, Head &head, RowSpans &spans) noexcept;
 
+// The same from the file at `path`, opened into `source`.
+Fault open_spans(const char *path, Source &source, Head &head, RowSpans &spans) noexcept;
+
 // Walks the grid row by row: asks `rows.row(r)` for 1200 pixels to fill, fills the row's span from
 // `values` (which widens the next stream values into it, false when the stream runs out) and every
 // other pixel with 0, and hands the row to `rows.done(r, pixels)`.

@@ -93,10 +93,7 @@ Fault read_remapped(const char *path, const remap_target &target, std::int32_t *
     Source source;
     Head head;
     RowSpans spans;
-    if (Fault f = source.open(path)) {
-        return f;
-    }
-    if (Fault f = read_spans(source, head, spans)) {
+    if (Fault f = open_spans(path, source, head, spans)) {
         return f;
     }
     const Isa isa = best_isa();
