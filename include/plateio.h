@@ -313,9 +313,10 @@ PLATEIO_API void anti_correct(double *point, const geometry_params *params, doub
  * standard error: a failure is a positive PLATEIO_E_... code (0 is success), named by
  * plateio_strerror(), and, where the call has a frame, one line of text in frame->reason that says
  * what is wrong with the numbers involved. A NULL frame gives PLATEIO_E_ARGUMENT and nothing else;
- * a NULL path, or a NULL array with a capacity above 0, gives PLATEIO_E_ARGUMENT with its reason. The family of a file is told by its content, never by its
- * name. They keep no state and are safe to call from several threads at once on different frames
- * and arrays (plateio_correct_points: as far as the host's sind and cosd allow). */
+ * a NULL path, or a NULL array with a capacity above 0, gives PLATEIO_E_ARGUMENT with its reason.
+ * The family of a file is told by its content, never by its name. They keep no state and are
+ * safe to call from several threads at once on different frames and arrays
+ * (plateio_correct_points: as far as the host's sind and cosd allow). */
 
 #define PLATEIO_VERSION_MAJOR 1
 #define PLATEIO_VERSION_MINOR 1
