@@ -382,7 +382,7 @@ PLATEIO_API const char *plateio_version(void);
 
 /* Tells the family of the file at `path` by its content and fills *frame with its size, coding,
  * threshold and header values (overflow_count -1), without reading a pixel: at most 64 KiB of any
- * file are read (of an X-Area file: its file header, at most the first 1600 entries of its table of
+ * file are read (of an X-Area file: its file header, at most the first 1500 entries of its table of
  * contents and its header entry). Checks what that much shows: an X-Area container whose entries
  * lie inside the file and whose pixel entry is long enough for its width and height (a plain one:
  * 4 bytes a pixel; a coded one: a code a pixel); a TRA file whose row table fits the grid and whose
