@@ -629,8 +629,9 @@ void print_table(const std::vector<Row> &rows, const std::map<std::string, doubl
     };
     const double small = per_pixel("read_xi/coded/exposure1024", 1024.0 * 1024.0);
     const double large = per_pixel("read_xi/coded/exposure4096", 4096.0 * 4096.0);
-    std::printf("\nread_xi time per pixel: 1024^2 %.3f ns, 2048^2 %.3f ns, 4096^2 %.3f ns (4096^2 / 1024^2 = %.2f)\n",
-                small, per_pixel("read_xi/coded/exposure2048", 2048.0 * 2048.0), large, large / small);
+    std::printf(
+        "\nread_xi time per pixel: 1024^2 %.3f ns, 2048^2 %.3f ns, 4096^2 %.3f ns (4096^2 / 1024^2 = %.2f)\n",
+        small, per_pixel("read_xi/coded/exposure2048", 2048.0 * 2048.0), large, large / small);
     const double quiet_small = per_pixel("plateio_read/coded/exposure1024", 1024.0 * 1024.0);
     const double quiet_large = per_pixel("plateio_read/coded/exposure4096", 4096.0 * 4096.0);
     std::printf("plateio_read into a reused array, per pixel: 1024^2 %.3f ns, 2048^2 %.3f ns, 4096^2 %.3f ns "
