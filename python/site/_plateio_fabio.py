@@ -24,10 +24,10 @@ class _AfterFabio:
             return None
         self.done = True
         import importlib.util
-        spec = importlib.util.find_spec(name)
-        loader = getattr(spec, "loader", None)
+        found = importlib.util.find_spec(name)
+        loader = getattr(found, "loader", None)
         if loader is None or not hasattr(loader, "exec_module"):
-            return spec
+            return found
         execute = loader.exec_module
 
         def exec_module(module):
@@ -40,7 +40,7 @@ class _AfterFabio:
                               RuntimeWarning, stacklevel=2)
 
         loader.exec_module = exec_module
-        return spec
+        return found
 
 
 if "fabio" not in sys.modules:
