@@ -15,6 +15,10 @@
 #include "exposure_fields.hpp"
 #include "files.hpp"
 #include "output.hpp"
+#include "user_geometry.hpp"
+#ifdef PLATEIO_HAVE_HDF5
+#include "nxmx.hpp"
+#endif
 
 namespace plateio::cli {
 
@@ -85,6 +89,9 @@ struct Options {
     std::optional<OutputFormat> format;
     bool mask = false;
     bool header = false;
+    bool stack = false;
+    bool quiet = false;
+    UserGeometry geometry;
 };
 
 // A bar on standard error, redrawn as files finish; failures and warnings are printed above it.
@@ -152,7 +159,8 @@ std::string beside(const std::string &output, const std::string &suffix, bool ke
     return base + suffix + (keep_extension ? extension : "");
 }
 
-void convert_one(const Job &job, OutputFormat format, Progress &progress) {
+void convert_one(const Job &job, const Options &options, Progress &progress) {
+    const OutputFormat format = *options.format;
     const Exposure exposure = load_exposure(job.input, true);
     for (const std::string &warning : exposure.warnings) {
         progress.warn(job.input + ": warning: " + warning);
@@ -164,8 +172,19 @@ void convert_one(const Job &job, OutputFormat format, Progress &progress) {
 
     PendingOutput image(job.output);
     const HeaderFields fields = header_fields(exposure, job.input, off_plate);
-    write_plane(format, image, {exposure.view(), {}, exposure.frame.width, exposure.frame.height}, fields,
-                mask, name);
+#ifdef PLATEIO_HAVE_HDF5
+    if (format == OutputFormat::h5) {
+        image.close();
+        NxmxFile file(image.temporary(), job.output, exposure.frame.width, exposure.frame.height, 1,
+                      options.geometry);
+        file.add_frame(exposure.view(), exposure.mask, fields);
+        file.finish();
+    } else
+#endif
+    {
+        write_plane(format, image, {exposure.view(), {}, exposure.frame.width, exposure.frame.height}, fields,
+                    mask, name);
+    }
     std::optional<PendingOutput> mask_file;
     if (!job.mask.empty()) {
         mask_file.emplace(job.mask);
@@ -273,6 +292,88 @@ std::vector<Job> plan(const std::vector<std::string> &files, const std::string &
     return jobs;
 }
 
+bool is_geometry_option(const std::string &argument) {
+    const std::string option = argument.substr(0, argument.find('='));
+    for (const char *name : {"--wavelength", "--distance", "--pixel-size", "--beam-center", "--oscillation",
+                             "--poni"}) {
+        if (option == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every exposure in one NXmx file, in the order given: all are probed first, so that a file of
+// another size (or one that cannot be read at all) stops the job before anything is written; then
+// one frame at a time is read and written.
+int convert_stack(const std::vector<std::string> &files, const std::string &out, Options &options) {
+    const std::optional<OutputFormat> named = format_of_extension(out);
+    if (options.format.value_or(named.value_or(OutputFormat::h5)) != OutputFormat::h5 ||
+        (named && *named != OutputFormat::h5)) {
+        throw UsageError("--stack writes one NXmx file: give --to h5 and an output named .h5 or .nxs");
+    }
+    if (options.mask || options.header) {
+        throw UsageError("--stack keeps the mask and the header values inside the NXmx file; "
+                         "--mask and --header do not apply");
+    }
+#ifndef PLATEIO_HAVE_HDF5
+    throw UsageError("this plateio was built without NeXus/HDF5 support");
+#else
+    std::error_code ignored;
+    if (out.ends_with('/') || std::filesystem::is_directory(out, ignored)) {
+        throw UsageError("--stack writes one file, but '" + out + "' is a directory");
+    }
+    if (options.geometry.start && !options.geometry.increment) {
+        throw UsageError("--oscillation needs START,WIDTH");
+    }
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        check_input(files[i]);
+        plateio_frame frame{};
+        if (const std::int32_t code = plateio_probe(files[i].c_str(), &frame); code != PLATEIO_OK) {
+            throw FileError(files[i], frame.reason[0] != '\0' ? frame.reason : plateio_strerror(code), code);
+        }
+        if (i == 0) {
+            width = frame.width;
+            height = frame.height;
+        } else if (frame.width != width || frame.height != height) {
+            throw UsageError("'" + files[i] + "' is " + std::to_string(frame.width) + " x " +
+                             std::to_string(frame.height) + " pixels, but '" + files[0] + "' is " +
+                             std::to_string(width) + " x " + std::to_string(height) +
+                             "; a series needs frames of one size");
+        }
+    }
+    check_outputs({{files[0], out, "", ""}}, files);
+    Progress progress(files.size(), !options.quiet && ::isatty(STDERR_FILENO) == 1);
+    try {
+        PendingOutput output(out);
+        output.close();
+        NxmxFile file(output.temporary(), out, width, height, files.size(), options.geometry);
+        for (const std::string &input : files) {
+            const Exposure exposure = load_exposure(input, true);
+            if (exposure.frame.width != width || exposure.frame.height != height) {
+                throw FileError(input, "changed size while the series was written");
+            }
+            for (const std::string &warning : exposure.warnings) {
+                progress.warn(input + ": warning: " + warning);
+            }
+            const auto off_plate =
+                static_cast<std::int64_t>(std::count(exposure.mask.begin(), exposure.mask.end(), 1));
+            file.add_frame(exposure.view(), exposure.mask, header_fields(exposure, input, off_plate));
+            progress.finished(input);
+        }
+        file.finish();
+        output.commit();
+    } catch (const FileError &) {
+        progress.close();
+        throw;
+    }
+    progress.close();
+    return kExitOk;
+#endif
+}
+
 } // namespace
 
 int run_convert(Args &args) {
@@ -294,6 +395,13 @@ int run_convert(Args &args) {
             options.mask = true;
         } else if (args.flag({"--header"})) {
             options.header = true;
+        } else if (args.flag({"--stack"})) {
+            options.stack = true;
+        } else if (args.flag({"-q", "--quiet"})) {
+            options.quiet = true;
+        } else if (args.at_option() && is_geometry_option(args.current())) {
+            const std::string option = args.current().substr(0, args.current().find('='));
+            take_geometry_option(option, *args.value({option}), options.geometry);
         } else if (args.at_option()) {
             throw UsageError("unknown option '" + args.current() + "'");
         } else if (!args.done()) {
@@ -306,16 +414,18 @@ int run_convert(Args &args) {
     if (!out || out->empty()) {
         throw UsageError("no output given: -o OUT");
     }
+    if (options.stack) {
+        return convert_stack(files, *out, options);
+    }
     const std::vector<Job> jobs = plan(files, *out, options);
-    const OutputFormat format = *options.format;
 
-    Progress progress(jobs.size(), jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1);
+    Progress progress(jobs.size(), !options.quiet && jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1);
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     const auto work = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             try {
-                convert_one(jobs[i], format, progress);
+                convert_one(jobs[i], options, progress);
                 progress.finished(jobs[i].input);
             } catch (const FileError &error) {
                 failed = true;

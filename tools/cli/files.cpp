@@ -185,6 +185,10 @@ PendingOutput::~PendingOutput() {
     }
 }
 
+std::string PendingOutput::temporary() const {
+    return g_slots[slot_].name;
+}
+
 void PendingOutput::write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd_, bytes.data(), bytes.size());

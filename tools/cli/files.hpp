@@ -57,6 +57,8 @@ class PendingOutput {
 
     const std::string &target() const { return target_; }
     int fd() const { return fd_; }
+    // The temporary file's name, for a library that writes the file by name after close().
+    std::string temporary() const;
 
     // Writes all of `bytes` at the descriptor's position, or at `offset`. Throws FileError.
     void write(std::span<const std::uint8_t> bytes);

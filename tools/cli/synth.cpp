@@ -1,12 +1,15 @@
 // plateio synth: a synthetic exposure written by the project's own writers.
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <tuple>
 
 #include "commands.hpp"
 #include "errors.hpp"
 #include "files.hpp"
 #include "synth.hpp"
+#include "user_geometry.hpp"
 
 namespace plateio::cli {
 
@@ -34,7 +37,21 @@ options:
   --setting N                 X-Area: header setting (default 0)
   --overflow-threshold N      X-Area: header overflow threshold (default 1048575)
   --scale-value V             X-Area: header scale value (default 1)
+  --no-rings                  a flat background: no powder rings and no saturated grains
+  --spots N                   add N Bragg-like spots (round Gaussians of 3000 to 15000 counts, sigma
+                              1 to 1.3 pixels) and list them in NAME.spots.txt: x y (pixels from the
+                              first pixel's outer corner), the frame (0-based) where each is
+                              brightest, its angle with --oscillation, and its counts
+  --frames N                  a rotation series of N exposures (1 to 10000): FILE must hold a run of
+                              '#', replaced by the frame number from 1 (series_###.tra); each frame
+                              has its own noise, and a spot lights up over about two frames
+  --oscillation START,WIDTH   the series' rotation, for the angles in NAME.spots.txt (degrees)
   -h, --help                  this help
+
+Beside the exposure, NAME.poni holds the geometry the picture is drawn with, as a pyFAI calibration:
+wavelength 0.7107 A, pixels of 0.1 mm, the plate 0.8 of half the shorter side from the sample (480
+pixels, 48 mm, for TRA), the beam at the image's centre. NAME is FILE without its extension (and
+without its run of '#').
 
 Exit status: 0 when the file was written, 1 when it could not be, 2 for a wrong command line.
 )";
@@ -63,6 +80,10 @@ int run_synth(Args &args) {
     std::array<bool, 9> geometry_given{};
     writers::ExposureValues values;
     values.overflow_threshold = 1048575;
+    bool rings = true;
+    std::int32_t spot_count = 0;
+    std::int32_t frames = 1;
+    std::optional<std::pair<double, double>> oscillation;
     while (!args.done()) {
         if (auto o = args.value({"-o", "--output"})) {
             out = *o;
@@ -102,6 +123,16 @@ int run_synth(Args &args) {
         } else if (auto v = args.value({"--scale-value"})) {
             values.scale_value = parse_real(*v, "--scale-value");
             xarea_only_given = true;
+        } else if (args.flag({"--no-rings"})) {
+            rings = false;
+        } else if (auto spots_text = args.value({"--spots"})) {
+            spot_count = static_cast<std::int32_t>(parse_integer(*spots_text, "--spots", 0, 10000));
+        } else if (auto frames_text = args.value({"--frames"})) {
+            frames = static_cast<std::int32_t>(parse_integer(*frames_text, "--frames", 1, 10000));
+        } else if (auto rotation = args.value({"--oscillation"})) {
+            UserGeometry turn;
+            take_geometry_option("--oscillation", *rotation, turn);
+            oscillation = std::pair{*turn.start, *turn.increment};
         } else if (args.at_option()) {
             throw UsageError("unknown option '" + args.current() + "'");
         } else {
@@ -115,10 +146,24 @@ int run_synth(Args &args) {
         throw UsageError("no output given: -o FILE");
     }
 
+    const std::size_t run = out->find('#');
+    const std::size_t run_length = run == std::string::npos ? 0 : out->find_first_not_of('#', run) == std::string::npos
+                                                                       ? out->size() - run
+                                                                       : out->find_first_not_of('#', run) - run;
+    if (frames > 1 && run == std::string::npos) {
+        throw UsageError("a series of --frames needs a run of '#' in the file name for the frame number, "
+                         "like series_###.tra");
+    }
+    if (run != std::string::npos && std::to_string(frames).size() > run_length) {
+        throw UsageError("'" + *out + "' has room for " + std::to_string(run_length) + " digits, too few for " +
+                         std::to_string(frames) + " frames");
+    }
+
     writers::SynthSettings settings;
     settings.seed = seed;
-    std::vector<std::uint8_t> bytes;
-    if (*format == "tra") {
+    settings.rings = rings;
+    bool tra = *format == "tra";
+    if (tra) {
         if (xarea_only_given) {
             throw UsageError(
                 "--compressed, --setting, --overflow-threshold and --scale-value are X-Area header "
@@ -132,22 +177,77 @@ int run_synth(Args &args) {
                 throw UsageError("a TRA header stores geometry 0 and 2 to 5, not " + std::to_string(i));
             }
         }
-        const std::vector<std::int32_t> image = writers::synth_exposure(settings);
-        const std::string text = "plateio synthetic exposure, seed " + std::to_string(seed);
-        bytes = writers::synth_tra_file(image, values, text.c_str());
     } else {
         std::tie(settings.width, settings.height) = size.value_or(std::pair{1000, 1000});
         // An X-Area plate holds far more than 16 bits; the grains end one count above the threshold.
         settings.peak = 120000.0;
         settings.background = 800.0;
         settings.ceiling = values.overflow_threshold + 1;
-        const std::vector<std::int32_t> image = writers::synth_exposure(settings);
-        bytes = writers::synth_xarea_file(image, settings.width, settings.height, values, compressed);
     }
-    check_output_target(*out);
-    PendingOutput output(*out);
-    output.write(bytes);
-    output.commit();
+
+    // NAME: the file without its extension and its run of '#' (and the separator before the run).
+    std::string name = std::filesystem::path(*out).replace_extension().string();
+    if (run != std::string::npos && run < name.size()) {
+        const std::size_t cut = run > 0 && (name[run - 1] == '_' || name[run - 1] == '.' || name[run - 1] == '-')
+                                    ? run - 1
+                                    : run;
+        name.erase(cut, std::min(name.size(), run + run_length) - cut);
+    }
+    const auto frame_name = [&](std::int32_t k) {
+        if (run == std::string::npos) {
+            return *out;
+        }
+        std::string number = std::to_string(k + 1);
+        number.insert(0, run_length - number.size(), '0');
+        return out->substr(0, run) + number + out->substr(run + run_length);
+    };
+
+    const std::vector<writers::SeriesSpot> spots = writers::series_spots(settings, spot_count, frames);
+    std::vector<std::pair<std::string, std::string>> texts; // name, content
+    {
+        const writers::SynthGeometry g = writers::synth_geometry(settings.width, settings.height);
+        texts.emplace_back(name + ".poni", writers::poni_text(g, settings.width, settings.height));
+    }
+    if (spot_count > 0) {
+        std::string list = "# x y frame angle counts: Bragg-like spots of plateio synth (x, y in pixels from the first "
+                           "pixel's outer corner; frame 0-based, where the spot is brightest; angle in degrees, "
+                           "nan without --oscillation)\n";
+        for (const writers::SeriesSpot &spot : spots) {
+            const double angle =
+                oscillation ? oscillation->first + (spot.frame + 0.5) * oscillation->second : std::nan("");
+            char line[160];
+            std::snprintf(line, sizeof line, "%.4f %.4f %.3f %.4f %.1f\n", spot.spot.x, spot.spot.y, spot.frame,
+                          angle, spot.spot.total);
+            list += line;
+        }
+        texts.emplace_back(name + ".spots.txt", list);
+    }
+    for (std::int32_t k = 0; k < frames; ++k) {
+        check_output_target(frame_name(k));
+    }
+    for (const auto &[path, text] : texts) {
+        check_output_target(path);
+    }
+    for (std::int32_t k = 0; k < frames; ++k) {
+        settings.seed = seed + static_cast<std::uint64_t>(k);
+        settings.spots = writers::spots_of_frame(spots, k);
+        const std::vector<std::int32_t> image = writers::synth_exposure(settings);
+        std::vector<std::uint8_t> bytes;
+        if (tra) {
+            const std::string text = "plateio synthetic exposure, seed " + std::to_string(settings.seed);
+            bytes = writers::synth_tra_file(image, values, text.c_str());
+        } else {
+            bytes = writers::synth_xarea_file(image, settings.width, settings.height, values, compressed);
+        }
+        PendingOutput output(frame_name(k));
+        output.write(bytes);
+        output.commit();
+    }
+    for (const auto &[path, text] : texts) {
+        PendingOutput output(path);
+        output.write({reinterpret_cast<const std::uint8_t *>(text.data()), text.size()});
+        output.commit();
+    }
     return kExitOk;
 }
 

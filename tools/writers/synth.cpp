@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <stdexcept>
 
@@ -73,7 +75,8 @@ struct Reflection {
 };
 constexpr Reflection kReflections[] = {{3, 1.00},  {8, 0.55},  {11, 0.30}, {16, 0.06}, {19, 0.11},
                                        {24, 0.12}, {27, 0.06}, {32, 0.03}, {35, 0.05}, {40, 0.03}};
-constexpr double kWavelengthOverCell = 0.7107 / 5.431;
+constexpr double kWavelength = 0.7107;
+constexpr double kWavelengthOverCell = kWavelength / 5.431;
 constexpr double kDistance = 0.8;
 
 std::vector<Ring> powder_rings(double half_size, double peak, std::uint64_t seed) {
@@ -139,8 +142,8 @@ std::vector<std::int32_t> synth_exposure(const SynthSettings &s) {
     const double cx = 0.5 * static_cast<double>(s.width);
     const double cy = 0.5 * static_cast<double>(s.height);
     const double half_size = std::min(cx, cy);
-    const std::vector<Ring> rings = powder_rings(half_size, s.peak, s.seed);
-    const std::vector<Spot> spots = saturated_spots(s, rings, cx, cy);
+    const std::vector<Ring> rings = s.rings ? powder_rings(half_size, s.peak, s.seed) : std::vector<Ring>{};
+    const std::vector<Spot> spots = s.rings ? saturated_spots(s, rings, cx, cy) : std::vector<Spot>{};
     const double ceiling = static_cast<double>(s.ceiling);
 
     std::vector<std::int32_t> image(width * height);
@@ -151,10 +154,11 @@ std::vector<std::int32_t> synth_exposure(const SynthSettings &s) {
             const double r = std::hypot(dx, dy);
             // Air and sample-holder scatter: strongest near the beam, a broad amorphous halo, and a
             // slight slope across the plate from the sample's absorption.
-            double mean = s.background *
-                          (0.4 + 0.6 * std::exp(-r / (0.5 * half_size)) +
-                           0.5 * std::exp(-std::pow((r - 0.3 * half_size) / (0.12 * half_size), 2.0))) *
-                          (1.0 + 0.08 * dx / half_size);
+            double mean = !s.rings ? s.background
+                                   : s.background *
+                                         (0.4 + 0.6 * std::exp(-r / (0.5 * half_size)) +
+                                          0.5 * std::exp(-std::pow((r - 0.3 * half_size) / (0.12 * half_size), 2.0))) *
+                                         (1.0 + 0.08 * dx / half_size);
             const double azimuth = std::atan2(dy, dx);
             for (const Ring &ring : rings) {
                 const double offset = (r - ring.radius) / ring.sigma;
@@ -170,6 +174,14 @@ std::vector<std::int32_t> synth_exposure(const SynthSettings &s) {
                     mean += spot.height * std::exp(-0.5 * (sx * sx + sy * sy));
                 }
             }
+            for (const SynthSpot &spot : s.spots) {
+                const double sx = (dx + cx - spot.x) / spot.sigma;
+                const double sy = (dy + cy - spot.y) / spot.sigma;
+                if (sx * sx + sy * sy < 64.0) {
+                    mean += spot.total / (2.0 * std::numbers::pi * spot.sigma * spot.sigma) *
+                            std::exp(-0.5 * (sx * sx + sy * sy));
+                }
+            }
             // The plate's own fog, which the beam stop does not shade.
             mean = mean * transmission(dx, dy, half_size) + 0.02 * s.background;
             PixelRandom random(s.seed, y * width + x);
@@ -177,6 +189,93 @@ std::vector<std::int32_t> synth_exposure(const SynthSettings &s) {
         }
     }
     return image;
+}
+
+SynthGeometry synth_geometry(std::int32_t width, std::int32_t height) {
+    const double half_size = 0.5 * static_cast<double>(std::min(width, height));
+    SynthGeometry g;
+    g.wavelength = kWavelength;
+    g.distance = kDistance * half_size * g.pixel_size;
+    g.beam_x = 0.5 * static_cast<double>(width);
+    g.beam_y = 0.5 * static_cast<double>(height);
+    return g;
+}
+
+namespace {
+
+// The shortest text that reads back as the same double.
+std::string shortest(double v) {
+    char text[32];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strtod(text, nullptr) == v) {
+            break;
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+std::string poni_text(const SynthGeometry &g, std::int32_t width, std::int32_t height) {
+    // pyFAI's axis 1 is the slow one (rows, y), axis 2 the fast one (columns, x); lengths in metres.
+    const double pixel = g.pixel_size * 1e-3;
+    return "# The geometry plateio synth drew this exposure with (pyFAI calibration, version 2)\n"
+           "poni_version: 2\n"
+           "Detector: Detector\n"
+           "Detector_config: {\"pixel1\": " +
+           shortest(pixel) + ", \"pixel2\": " + shortest(pixel) + ", \"max_shape\": [" + std::to_string(height) +
+           ", " + std::to_string(width) + "]}\n" + "Distance: " + shortest(g.distance * 1e-3) +
+           "\nPoni1: " + shortest(g.beam_y * pixel) + "\nPoni2: " + shortest(g.beam_x * pixel) +
+           "\nRot1: 0.0\nRot2: 0.0\nRot3: 0.0\nWavelength: " + shortest(g.wavelength * 1e-10) + "\n";
+}
+
+std::vector<SeriesSpot> series_spots(const SynthSettings &s, std::int32_t count, std::int32_t frames) {
+    const double cx = 0.5 * static_cast<double>(s.width);
+    const double cy = 0.5 * static_cast<double>(s.height);
+    double outer = 0.9 * std::min(cx, cy);
+    if (s.width == kTraGrid && s.height == kTraGrid) {
+        outer = std::min(outer, kSynthPlateRadius - 20.0);
+    }
+    const double inner = 0.15 * std::min(cx, cy);
+    const double arm = std::atan2(std::sin(0.35), -std::cos(0.35));
+    std::vector<SeriesSpot> spots;
+    // Rejection keeps spots apart (their light does not overlap) and off the beam stop's arm; a
+    // crowded small image simply gets fewer than asked for after enough tries.
+    for (std::uint64_t attempt = 0; spots.size() < static_cast<std::size_t>(std::max(count, 0)) &&
+                                    attempt < 1000 * static_cast<std::uint64_t>(std::max(count, 0));
+         ++attempt) {
+        PixelRandom random(s.seed, ~std::uint64_t{0} - 1000000 - attempt);
+        const double radius = std::sqrt(inner * inner + (outer * outer - inner * inner) * random.uniform());
+        const double azimuth = 2.0 * std::numbers::pi * random.uniform();
+        const double from_arm = std::remainder(azimuth - arm, 2.0 * std::numbers::pi);
+        const SynthSpot spot{cx + radius * std::cos(azimuth), cy + radius * std::sin(azimuth),
+                             1.0 + 0.3 * random.uniform(), 3000.0 + 12000.0 * random.uniform()};
+        const double frame = static_cast<double>(std::max(frames, 1)) * random.uniform() - 0.5;
+        bool clear = std::abs(from_arm) > 0.2;
+        for (const SeriesSpot &other : spots) {
+            clear = clear && (std::hypot(other.spot.x - spot.x, other.spot.y - spot.y) > 12.0 ||
+                              std::abs(other.frame - frame) > 4.0);
+        }
+        if (clear) {
+            spots.push_back({spot, frames <= 1 ? 0.0 : std::clamp(frame, 0.0, frames - 1.0)});
+        }
+    }
+    return spots;
+}
+
+std::vector<SynthSpot> spots_of_frame(std::span<const SeriesSpot> spots, std::int32_t frame) {
+    // A reflection crosses the diffracting condition over about a frame and a half.
+    std::vector<SynthSpot> lit;
+    for (const SeriesSpot &s : spots) {
+        const double weight = std::exp(-0.5 * std::pow((frame - s.frame) / 0.6, 2.0));
+        if (weight > 0.02) {
+            SynthSpot spot = s.spot;
+            spot.total *= weight;
+            lit.push_back(spot);
+        }
+    }
+    return lit;
 }
 
 std::vector<std::uint8_t> synth_tra_file(std::span<const std::int32_t> grid, const ExposureValues &values,

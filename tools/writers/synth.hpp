@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "tra_writer.hpp"
@@ -15,6 +16,33 @@ namespace plateio::writers {
 // The radius of the round plate in a synthetic TRA file, in grid pixels: the rows' spans end a few
 // pixels inside the grid, as a scanner's do.
 inline constexpr double kSynthPlateRadius = 595.0;
+
+// A Bragg-like spot: a small round Gaussian of `total` counts above what lies beneath it, centred at
+// (x, y) in pixel coordinates (the first pixel spans 0 to 1 in both).
+struct SynthSpot {
+    double x = 0.0;
+    double y = 0.0;
+    double sigma = 1.0;
+    double total = 0.0;
+};
+
+// The geometry every synthetic exposure is drawn with: the powder's wavelength, the plate at 0.8 of
+// half the shorter side from the sample, square pixels of kSynthPixelSize, the beam at the image's
+// centre. Lengths in millimetres, the wavelength in angstrom, the beam centre in pixels from the
+// first pixel's outer corner.
+inline constexpr double kSynthPixelSize = 0.1;
+struct SynthGeometry {
+    double wavelength = 0.0;
+    double distance = 0.0;
+    double pixel_size = kSynthPixelSize;
+    double beam_x = 0.0;
+    double beam_y = 0.0;
+};
+SynthGeometry synth_geometry(std::int32_t width, std::int32_t height);
+
+// The geometry as a pyFAI calibration file (version 2: metres, the PONI from the first pixel's
+// corner, no rotation).
+std::string poni_text(const SynthGeometry &geometry, std::int32_t width, std::int32_t height);
 
 // What the picture looks like. Lengths scale with the image: the ring radii, ring widths and the
 // beam stop are fractions of half the shorter side.
@@ -26,7 +54,20 @@ struct SynthSettings {
     double background = 300.0;        // mean counts of the smooth background near the beam
     std::int32_t ceiling = 65535;     // the detector's top level: every pixel is clipped to it
     std::int32_t saturated_spots = 4; // bright grains on the rings, driven past the ceiling
+    bool rings = true;                // false: a flat background, no powder rings, no grains
+    std::vector<SynthSpot> spots;     // Bragg-like spots added on top
 };
+
+// `count` spots of a rotation series of `frames` frames, drawn from the seed: each lies inside the
+// image (and, for a 1200 x 1200 image, on the round plate of kSynthPlateRadius), clear of the beam
+// stop and of the edges, and is lit in the frames around its own angle, as a reflection passing
+// through the diffracting condition is. spots_of_frame gives what frame k shows.
+struct SeriesSpot {
+    SynthSpot spot;
+    double frame = 0.0; // the frame (0-based, fractional) at which it is brightest
+};
+std::vector<SeriesSpot> series_spots(const SynthSettings &settings, std::int32_t count, std::int32_t frames);
+std::vector<SynthSpot> spots_of_frame(std::span<const SeriesSpot> spots, std::int32_t frame);
 
 // A width x height image of counts, row-major, every value in 0 .. ceiling: Debye-Scherrer rings of
 // a cubic powder (textured a little, widening outward) on a smooth background with a diffuse halo,
