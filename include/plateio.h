@@ -410,6 +410,18 @@ PLATEIO_API int32_t plateio_read(const char *path, int32_t *pixels, size_t capac
  * are not marked: they carry a value, PIXEL_OVERFLOW. */
 PLATEIO_API int32_t plateio_read_mask(const char *path, uint8_t *mask, size_t capacity, plateio_frame *frame);
 
+/* plateio_read and plateio_read_mask on a file held in memory: the `length` bytes at `bytes` are read
+ * as the content of a file of that length, with the same results, frame and capacity protocol
+ * (`pixels` or `mask` NULL with capacity 0 fills the frame and gives PLATEIO_E_CAPACITY for an image
+ * that is not empty). No byte outside bytes[0 .. length - 1] is read, and the bytes are not kept after
+ * the call. frame->info.path is empty. A NULL `bytes` with a length above 0 gives PLATEIO_E_ARGUMENT;
+ * a length of 0 is an empty file. A host uses them for content that is not a file of its own: a
+ * decompressed stream, a buffer received, a part of a larger file. */
+PLATEIO_API int32_t plateio_read_memory(const void *bytes, size_t length, int32_t *pixels, size_t capacity,
+                                        plateio_frame *frame, uint32_t flags);
+PLATEIO_API int32_t plateio_read_mask_memory(const void *bytes, size_t length, uint8_t *mask, size_t capacity,
+                                             plateio_frame *frame);
+
 /* A short text naming a result code ("success" for 0). A static string; never release it. */
 PLATEIO_API const char *plateio_strerror(int32_t code);
 
