@@ -46,7 +46,12 @@ demo: build
 	$(TOOL) convert -j 2 --to tiff -o $(DEMO) $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
 	@echo "== CBF (with the plate's mask beside it) and NeXus/HDF5, as crystallography programs read them"
 	$(TOOL) convert --to cbf --mask -o $(DEMO)/powder.cbf $(DEMO)/powder.tra
-	$(TOOL) convert --to h5 -o $(DEMO)/powder_xarea.h5 $(DEMO)/powder_xarea.xa
+	$(TOOL) convert --to h5 --poni $(DEMO)/powder_xarea.poni -o $(DEMO)/powder_xarea.h5 $(DEMO)/powder_xarea.xa
+	@echo "== a rotation series with spots, as one NXmx file that DIALS, pyFAI and fabio open (geometry: synth's .poni)"
+	$(TOOL) synth --format tra --no-rings --spots 20 --frames 5 --oscillation 0,1 --seed 3 -o $(DEMO)/series_###.tra
+	$(TOOL) convert --stack --quiet --poni $(DEMO)/series.poni --oscillation 0,1 -o $(DEMO)/series.h5 \
+		$(DEMO)/series_001.tra $(DEMO)/series_002.tra $(DEMO)/series_003.tra $(DEMO)/series_004.tra \
+		$(DEMO)/series_005.tra
 	@echo "== the example host: dlopen by name, its own sind, cosd and binning"
 	$(BUILD)/examples/plateio_example_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
 	@echo "== files written" && ls -l $(DEMO)

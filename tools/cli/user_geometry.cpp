@@ -146,6 +146,28 @@ UserGeometry read_poni(const std::string &path) {
     return g;
 }
 
+std::vector<std::string> cbf_geometry_lines(const UserGeometry &g, std::size_t frame) {
+    std::vector<std::string> lines;
+    if (g.wavelength) {
+        lines.push_back("Wavelength " + format_real(*g.wavelength) + " A");
+    }
+    if (g.distance) {
+        lines.push_back("Detector_distance " + format_real(*g.distance * 1e-3) + " m");
+    }
+    if (g.pixel_x) {
+        lines.push_back("Pixel_size " + format_real(*g.pixel_x * 1e-3) + " m x " + format_real(*g.pixel_y * 1e-3) +
+                        " m");
+    }
+    if (g.beam_x) {
+        lines.push_back("Beam_xy (" + format_real(*g.beam_x) + ", " + format_real(*g.beam_y) + ") pixels");
+    }
+    if (g.start) {
+        lines.push_back("Start_angle " + format_real(g.angle(frame)) + " deg.");
+        lines.push_back("Angle_increment " + format_real(*g.increment) + " deg.");
+    }
+    return lines;
+}
+
 bool take_geometry_option(std::string_view option, const std::string &value, UserGeometry &g) {
     if (option == "--wavelength") {
         g.wavelength = positive(value, "--wavelength");

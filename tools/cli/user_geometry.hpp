@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace plateio::cli {
 
@@ -33,6 +34,12 @@ struct UserGeometry {
 // that is not a positive finite number (a beam centre and a start angle: finite) is a UsageError;
 // a .poni file that cannot be read is a FileError, one with a rotation a UsageError.
 bool take_geometry_option(std::string_view option, const std::string &value, UserGeometry &g);
+
+// The geometry as the mini-header lines of CBF files that crystallography programs read (without
+// the leading "# "), for the exposure that is frame `frame` of a series: "Wavelength 0.7107 A",
+// "Detector_distance 0.048 m", "Pixel_size 0.0001 m x 0.0001 m", "Beam_xy (600, 600) pixels",
+// "Start_angle 10 deg.", "Angle_increment 0.5 deg.", each only when given.
+std::vector<std::string> cbf_geometry_lines(const UserGeometry &g, std::size_t frame);
 
 // The help text of those options.
 extern const char *const kGeometryHelp;
