@@ -181,7 +181,7 @@ TEST(XAreaDecode, ImpossibleSizesTakeTheNoMemoryPath) {
 
 // An entry that ends early, as readXImage hands it out: pixels past its last code are 0, a code whose
 // value lies past the entry's end adds 0 and is counted, and the block is reported corrupt even when
-// the counts agree. Nothing behind the entry is decoded, whatever the allocation holds there.
+// the counts agree. Nothing behind the entry is decoded.
 TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
     struct Short {
         const char *name;
@@ -223,13 +223,8 @@ TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
         xi_header header;
         void *block = nullptr;
         ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
-        // Bytes the allocator added between the entry and the trailer are the library's zeros; made
-        // into escape codes here, they must still not be decoded.
-        const std::size_t allocated = malloc_usable_size(block);
-        if (allocated > c.entry.size() + 16) {
-            std::memset(static_cast<std::uint8_t *>(block) + c.entry.size(), 0xfe,
-                        allocated - 16 - c.entry.size());
-        }
+        // Bytes between the entry and the trailer are the library's zeros, and the trailer itself is
+        // no code either: decoded, they would step pixels past the entry by -127.
         EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), c.printed);
         const auto *pixels = static_cast<const std::int32_t *>(block);
         EXPECT_EQ(std::vector<std::int32_t>(pixels, pixels + c.expected.size()), c.expected);
@@ -298,6 +293,76 @@ TEST(XAreaDecode, AOneByteEntryUnderAHugeHeaderCostsNoMemory) {
             EXPECT_EQ(child.out, " uncompressImage(): no memory|kept" + refused + "|0" + report + "|1");
         } else if (sizeof(void *) == 8) {
             EXPECT_EQ(child.out, report + refused + "|0" + report + "|1");
+        }
+    }
+}
+
+// A host frees a block of readXImage (or uncompressImage releases it) and its allocator hands the
+// same memory back for a complete block of the host's own, whose slack the host never writes: the
+// trailer left there must not shorten the host's entry. The reuse is emulated by writing the host's
+// entry over the block it replaces (slack untouched), and, where the C library does hand the memory
+// back after uncompressImage released it, done for real; tests/allocator_reuse.c does it under other
+// allocators.
+TEST(XAreaDecode, AStaleTrailerNeverShortensAHostsBlock) {
+    struct Reuse {
+        const char *name;
+        std::size_t old_length;
+        std::uint8_t old_code;
+        std::uint8_t host_code;
+        bool longer; // the host's entry fills the allocation up to where the trailer lies
+    };
+    const Reuse cases[] = {
+        {"other codes, a longer entry", 10, 128, 129, true},
+        {"the same codes, a longer entry", 10, 128, 128, true},
+        {"the same entry again", 10, 130, 130, false},
+        {"a sampled entry, other codes, longer", 20000, 128, 126, true},
+        {"a sampled entry, the same codes, longer", 20000, 128, 128, true},
+    };
+    TempDir dir;
+    for (const Reuse &c : cases) {
+        for (const bool released : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) +
+                         (released ? ", released by uncompressImage" : ", freed by the host"));
+            const auto width = static_cast<std::int32_t>(c.old_length);
+            writers::XiContainer container;
+            container.entries.push_back(
+                {"XArea_ImgHdr", writers::record_bytes(writers::make_xi_header(width, 1, 1)), {}, {}});
+            container.entries.push_back(
+                {"XArea_Image", std::vector<std::uint8_t>(c.old_length, c.old_code), {}, {}});
+            const std::string path = dir.write("old.xa", writers::encode_xarea(container));
+            xi_header header;
+            void *block = nullptr;
+            ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
+            const std::size_t allocated = malloc_usable_size(block);
+            auto *bytes = static_cast<std::uint8_t *>(block);
+            if (released) {
+                std::uint8_t trailer[16];
+                std::memcpy(trailer, bytes + allocated - 16, 16);
+                void *const old = block;
+                EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
+                std::free(block);
+                bytes = static_cast<std::uint8_t *>(std::malloc(allocated));
+                if (bytes != old || malloc_usable_size(bytes) != allocated) {
+                    std::free(bytes); // this allocator (or a sanitizer's) did not hand the memory back
+                    continue;
+                }
+                EXPECT_NE(std::memcmp(bytes + allocated - 16, trailer, 16), 0)
+                    << "the trailer outlived its block";
+            }
+            const std::size_t host_length = c.longer ? allocated - 16 : c.old_length;
+            if (host_length <= c.old_length && c.longer) {
+                std::free(bytes); // no slack between the entry and the trailer to grow into
+                continue;
+            }
+            std::memset(bytes, c.host_code, host_length);
+            header = writers::make_xi_header(static_cast<std::int32_t>(host_length), 1, 1);
+            block = bytes;
+            EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
+            const auto *pixels = static_cast<const std::int32_t *>(block);
+            for (std::size_t i = 0; i < host_length; ++i) {
+                ASSERT_EQ(pixels[i], static_cast<std::int32_t>(i + 1) * (c.host_code - 127)) << "pixel " << i;
+            }
+            std::free(block);
         }
     }
 }

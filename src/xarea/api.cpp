@@ -161,7 +161,7 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY void uncompressImage(const xi_header *header, 
     if (verdict.corrupt()) {
         print_decode_report(verdict, fields);
     }
-    std::free(*block);
+    xarea::release_block(*block);
     *block = pixels.release();
 }
 
