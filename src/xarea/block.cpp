@@ -32,7 +32,7 @@ class ContentHash {
         if (count != 0) {
             std::uint64_t word = 0;
             std::memcpy(&word, bytes, count);
-            step(word ^ count << 59);
+            step(word ^ std::uint64_t{count} << 59);
         }
     }
     std::uint64_t value() const noexcept { return mix(h_); }
