@@ -20,9 +20,7 @@ endif()
 
 # The warning set of the Fortran sources, and the standard they keep to.
 function(plateio_fortran_warnings target)
-    target_compile_options(${target} PRIVATE -std=f2008 -Wall -Wextra -pedantic -Wconversion
-                           -Wimplicit-interface)
-    if(PLATEIO_WERROR)
-        target_compile_options(${target} PRIVATE -Werror)
-    endif()
+    target_compile_options(${target} PRIVATE
+        "$<$<COMPILE_LANGUAGE:Fortran>:-std=f2008;-Wall;-Wextra;-pedantic;-Wconversion;-Wimplicit-interface>"
+        "$<$<AND:$<COMPILE_LANGUAGE:Fortran>,$<BOOL:${PLATEIO_WERROR}>>:-Werror>")
 endfunction()
