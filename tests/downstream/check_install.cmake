@@ -39,3 +39,33 @@ run("${C_COMPILER}" ${cflags} "${DOWNSTREAM_DIR}/main.c" ${flags} -o "${WORK_DIR
 set(ENV{LD_LIBRARY_PATH} "${libdir}")
 run(${EMULATOR} "${WORK_DIR}/pkgconfig-host")
 message(STATUS "pkg-config host printed ${run_output}")
+
+# A Fortran host, where the build made the module: built through find_package(plateio COMPONENTS
+# Fortran) and through pkg-config plateio-fortran, run on synthetic exposures of both families, and
+# held to what the C functions give for them (reference.c, built against the same prefix).
+if(NOT Fortran_COMPILER)
+    return()
+endif()
+set(files "${WORK_DIR}/synth.tra" "${WORK_DIR}/coded.xa" "${WORK_DIR}/plain.xa")
+run("${SYNTH}" synth --format tra --seed 5 --geometry 0=80 --geometry 2=0.5 --geometry 4=250 -o "${WORK_DIR}/synth.tra")
+run("${SYNTH}" synth --format xarea --compressed --size 640x480 --seed 6 --geometry 1=0.25 --geometry 7=1
+    --setting 3 --scale-value 0.85 -o "${WORK_DIR}/coded.xa")
+run("${SYNTH}" synth --format xarea --size 333x211 --seed 7 --geometry 8=2 -o "${WORK_DIR}/plain.xa")
+run("${C_COMPILER}" ${cflags} "${DOWNSTREAM_DIR}/fortran/reference.c" ${flags} -o "${WORK_DIR}/reference")
+run(${EMULATOR} "${WORK_DIR}/reference" ${files})
+set(expected "${run_output}")
+
+run("${CMAKE_COMMAND}" -S "${DOWNSTREAM_DIR}/fortran" -B "${WORK_DIR}/fortran-build" "-DCMAKE_PREFIX_PATH=${prefix}"
+    "-DCMAKE_Fortran_COMPILER=${Fortran_COMPILER}")
+run("${CMAKE_COMMAND}" --build "${WORK_DIR}/fortran-build")
+run("${PKG_CONFIG}" --cflags --libs plateio-fortran)
+string(STRIP "${run_output}" fortran_flags)
+separate_arguments(fortran_flags UNIX_COMMAND "${fortran_flags}")
+run("${Fortran_COMPILER}" "${DOWNSTREAM_DIR}/fortran/host.f90" ${fortran_flags} -o "${WORK_DIR}/fortran-pkgconfig-host")
+foreach(host IN ITEMS "${WORK_DIR}/fortran-build/downstream_fortran" "${WORK_DIR}/fortran-pkgconfig-host")
+    run(${EMULATOR} "${host}" ${files})
+    if(NOT run_output STREQUAL expected)
+        message(FATAL_ERROR "${host} printed\n${run_output}\nwhere the C functions give\n${expected}")
+    endif()
+endforeach()
+message(STATUS "the Fortran hosts printed what the C functions give:\n${expected}")
