@@ -1,69 +1,94 @@
-! A Fortran host built against an installed plateio. For each exposure named it prints what the
-! module's idiomatic layer and X-Area header accessors give, as reference.c prints what the C functions
-! give for the same files: the outputs must be equal. Reals are printed as their bits. It supplies no
-! host routine, and stops if a second load of a file reallocates the array.
+! A Fortran host built against an installed plateio, held to the C functions it reaches through the
+! module's raw interfaces: for each exposure named, the idiomatic layer's pixels (in their orientation),
+! mask, header values and the X-Area header accessors; then corrected points, and no host routine in
+! use. A second load of a file must reuse the array. Prints one line a file; stops at a difference.
 program downstream_fortran
     use, intrinsic :: iso_c_binding
-    use, intrinsic :: iso_fortran_env, only: int8, int32, int64, real64
+    use, intrinsic :: iso_fortran_env, only: error_unit, int8, int32, real64
     use plateio
     implicit none
     integer(int32), allocatable, target :: pixels(:, :)
-    integer(int8), allocatable :: mask(:, :)
-    type(plateio_frame) :: frame
+    integer(int8), allocatable :: mask(:, :), c_mask(:)
+    integer(c_int32_t), pointer :: c_pixels(:, :)
+    type(plateio_frame) :: frame, c_frame
+    type(image_info) :: info
+    type(pixel_image) :: image
+    type(reduction_params) :: params
     type(xi_header) :: header
     type(c_ptr) :: block, first
+    type(geometry_params), parameter :: geometry = geometry_params(0.3_real64, 0.5_real64, 1.0_real64, &
+        -2.0_real64, 2.0_real64, -7.0_real64, 10.0_real64, 30.0_real64)
     character(1024) :: path
-    real(real64) :: xy(2, 5)
+    real(real64) :: xy(2, 5), expected(2, 5)
+    integer(c_int32_t) :: width, height
+    logical :: xarea
     integer :: i, k
 
-    print '(a,i0)', 'host routines ', plateio_host_routines()
+    call check(plateio_host_routines() == 0, 'host routines in use')
     do i = 1, command_argument_count()
         call get_command_argument(i, path)
         call plateio_load(path, pixels, frame)
         first = c_loc(pixels)
         call plateio_load(path, pixels)
-        if (.not. c_associated(first, c_loc(pixels))) error stop 'the array was reallocated'
-        print '(a,*(1x,i0))', 'frame', frame%family, frame%width, frame%height, frame%overflow_count
-        print '(a,*(1x,i0))', 'pixels', digest(pixels)
-        call plateio_load_mask(path, mask)
-        print '(a,*(1x,i0))', 'mask', digest(int(mask, int32)), count(mask == 1)
-        print '(a,*(1x,i0))', 'header', bits(frame%info%geometry(1:6)), frame%info%overload_count, &
-            frame%info%setting, frame%info%overflow_threshold, bits(frame%info%scale_value)
-        if (frame%family == PLATEIO_FAMILY_XAREA) then
-            block = c_null_ptr
-            if (readXImage(trim(path)//c_null_char, header, block) /= 1) error stop 'readXImage failed'
-            call plateio_c_free(block)
-            print '(a,*(1x,i0))', 'xi', xi_compression(header), xi_width(header), xi_height(header), &
-                xi_overflow_threshold(header), xi_setting(header), xi_overload_count(header), &
-                bits(xi_scale_value(header)), bits([(xi_geometry(header, k), k = 0, 8)])
+        call check(c_associated(first, c_loc(pixels)), 'the array was reallocated')
+        xarea = frame%family == PLATEIO_FAMILY_XAREA
+        block = c_null_ptr
+        if (xarea) then
+            call check(read_xi(trim(path)//c_null_char, image, params) == 1, 'read_xi')
+            call check(read_xi_header(trim(path)//c_null_char, info) == 1, 'read_xi_header')
+            block = image%pixels
+            width = image%width
+            height = image%height
+        else
+            call check(read_tra(trim(path)//c_null_char, block, width, height) == 1, 'read_tra')
+            call check(read_tra_header(trim(path)//c_null_char, info) == 1, 'read_tra_header')
         end if
+        call c_f_pointer(block, c_pixels, [width, height])
+        call check(all(shape(pixels) == [width, height]) .and. all(pixels == c_pixels), 'pixels')
+        call check(frame%overflow_count == count(c_pixels == PIXEL_OVERFLOW), 'overflow count')
+        call plateio_c_free(block)
+        call check(all(frame%info%geometry(1:merge(9, 6, xarea)) == info%geometry(1:merge(9, 6, xarea))) &
+            .and. frame%info%overload_count == info%overload_count .and. frame%info%setting == info%setting &
+            .and. frame%info%overflow_threshold == info%overflow_threshold &
+            .and. frame%info%scale_value == info%scale_value, 'header values')
+        call plateio_load_mask(path, mask)
+        allocate (c_mask(size(mask)))
+        k = plateio_read_mask(trim(path)//c_null_char, c_mask, size(c_mask, kind=c_size_t), c_frame)
+        call check(k == PLATEIO_OK .and. all(mask == reshape(c_mask, [width, height])), 'mask')
+        deallocate (c_mask)
+        if (xarea) then
+            call check(readXImage(trim(path)//c_null_char, header, block) == 1, 'readXImage')
+            call plateio_c_free(block)
+            call check(all([(xi_geometry(header, k), k = 0, 8)] == info%geometry) .and. &
+                xi_setting(header) == info%setting .and. xi_overload_count(header) == info%overload_count &
+                .and. xi_overflow_threshold(header) == info%overflow_threshold .and. xi_scale_value(header) &
+                == info%scale_value .and. xi_width(header) == width .and. xi_height(header) == height .and. &
+                xi_compression(header) == c_frame%compressed, 'xi_header fields')
+        end if
+        print '(a,i0,a,i0,a,i0,a,i0)', 'family ', frame%family, ', ', width, ' x ', height, &
+            ', masked ', count(mask == 1)
     end do
     xy = reshape([3.0_real64, 4.0_real64, 0.0_real64, 5.0_real64, -2.5_real64, 0.0_real64, 0.001_real64, &
                   0.0_real64, 100.0_real64, -250.0_real64], [2, 5])
-    call plateio_correct(xy, geometry_params(0.3_real64, 0.5_real64, 1.0_real64, -2.0_real64, 2.0_real64, &
-                                             -7.0_real64, 10.0_real64, 30.0_real64), 200.0_real64)
-    print '(a,*(1x,i0))', 'correct', bits(xy)
-    call plateio_correct(xy, geometry_params(0.3_real64, 0.5_real64, 1.0_real64, -2.0_real64, 2.0_real64, &
-                                             -7.0_real64, 10.0_real64, 30.0_real64), 200.0_real64, .true.)
-    print '(a,*(1x,i0))', 'anti', bits(xy)
+    do k = 0, 1 ! the correction, then its inverse
+        expected = xy
+        do i = 1, size(xy, 2)
+            if (k == 0) call correct_cry(expected(:, i), geometry, 200.0_real64)
+            if (k == 1) call anti_correct(expected(:, i), geometry, 200.0_real64)
+        end do
+        call plateio_correct(xy, geometry, 200.0_real64, inverse=k == 1)
+        call check(all(xy == expected), 'corrected points')
+    end do
 
 contains
 
-    elemental integer(int64) function bits(x)
-        real(real64), intent(in) :: x
-        bits = transfer(x, 0_int64)
-    end function bits
-
-    ! Row by row, column x of row y at (x+1, y+1): the order of the library's row-major arrays.
-    integer(int64) function digest(values)
-        integer(int32), intent(in) :: values(:, :)
-        integer :: x, y
-        digest = 0
-        do y = 1, size(values, 2)
-            do x = 1, size(values, 1)
-                digest = modulo(digest * 31 + values(x, y), 2147483647_int64)
-            end do
-        end do
-    end function digest
+    subroutine check(condition, what)
+        logical, intent(in) :: condition
+        character(*), intent(in) :: what
+        if (.not. condition) then
+            write (error_unit, '(2a)') what, ': the Fortran module and the C functions differ'
+            error stop 1
+        end if
+    end subroutine check
 
 end program downstream_fortran
