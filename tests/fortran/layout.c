@@ -2,7 +2,6 @@
  * of the header's constants, in the order the Fortran test lists them. */
 #include <stddef.h>
 #include <stdint.h>
-#include <string.h>
 
 #include "plateio.h"
 
@@ -40,21 +39,15 @@ static const int64_t constants[] = {PIXEL_OVERFLOW, PLATEIO_PATH_CAPACITY, (int6
     PLATEIO_E_SIZE, PLATEIO_E_NO_MEMORY, PLATEIO_E_CAPACITY, PLATEIO_E_PATH, PLATEIO_WARN_COUNTS,
     PLATEIO_KEEP_SATURATED, PLATEIO_HOST_SIND, PLATEIO_HOST_COSD, PLATEIO_HOST_BINNING};
 
-#define ENTRY(table) {#table, table, sizeof table / sizeof table[0]}
-static const struct { const char *name; const int64_t *values; size_t count; } tables[] = {
+#define ENTRY(table) {table, sizeof table / sizeof table[0]}
+static const struct { const int64_t *values; size_t count; } tables[] = {
     ENTRY(image_info_layout), ENTRY(pixel_image_layout), ENTRY(reduction_params_layout),
     ENTRY(remap_target_layout), ENTRY(geometry_params_layout), ENTRY(plateio_frame_layout),
     ENTRY(xi_header_layout), ENTRY(constants)};
 /* clang-format on */
 
-/* Points *values at the table called `name` (`length` characters) and returns its count; 0 when
- * there is no such table. */
-size_t c_layout(const char *name, size_t length, const int64_t **values) {
-    for (size_t i = 0; i < sizeof tables / sizeof tables[0]; ++i) {
-        if (strlen(tables[i].name) == length && memcmp(tables[i].name, name, length) == 0) {
-            *values = tables[i].values;
-            return tables[i].count;
-        }
-    }
-    return 0;
+/* Table `table` (1 to 8, in the order above) and, in *count, its length. */
+const int64_t *c_layout(int table, size_t *count) {
+    *count = tables[table - 1].count;
+    return tables[table - 1].values;
 }

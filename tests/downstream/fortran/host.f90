@@ -19,6 +19,7 @@ program downstream_fortran
     type(geometry_params), parameter :: geometry = geometry_params(0.3_real64, 0.5_real64, 1.0_real64, &
         -2.0_real64, 2.0_real64, -7.0_real64, 10.0_real64, 30.0_real64)
     character(1024) :: path
+    character(:), allocatable :: cpath
     real(real64) :: xy(2, 5), expected(2, 5)
     integer(c_int32_t) :: width, height
     logical :: xarea
@@ -27,6 +28,7 @@ program downstream_fortran
     call check(plateio_host_routines() == 0, 'host routines in use')
     do i = 1, command_argument_count()
         call get_command_argument(i, path)
+        cpath = trim(path)//c_null_char
         call plateio_load(path, pixels, frame)
         first = c_loc(pixels)
         call plateio_load(path, pixels)
@@ -34,14 +36,13 @@ program downstream_fortran
         xarea = frame%family == PLATEIO_FAMILY_XAREA
         block = c_null_ptr
         if (xarea) then
-            call check(read_xi(trim(path)//c_null_char, image, params) == 1, 'read_xi')
-            call check(read_xi_header(trim(path)//c_null_char, info) == 1, 'read_xi_header')
+            call check(read_xi(cpath, image, params) == 1 .and. read_xi_header(cpath, info) == 1, 'read_xi')
             block = image%pixels
             width = image%width
             height = image%height
         else
-            call check(read_tra(trim(path)//c_null_char, block, width, height) == 1, 'read_tra')
-            call check(read_tra_header(trim(path)//c_null_char, info) == 1, 'read_tra_header')
+            call check(read_tra(cpath, block, width, height) == 1, 'read_tra')
+            call check(read_tra_header(cpath, info) == 1, 'read_tra_header')
         end if
         call c_f_pointer(block, c_pixels, [width, height])
         call check(all(shape(pixels) == [width, height]) .and. all(pixels == c_pixels), 'pixels')
@@ -52,12 +53,11 @@ program downstream_fortran
             .and. frame%info%overflow_threshold == info%overflow_threshold &
             .and. frame%info%scale_value == info%scale_value, 'header values')
         call plateio_load_mask(path, mask)
-        allocate (c_mask(size(mask)))
-        k = plateio_read_mask(trim(path)//c_null_char, c_mask, size(c_mask, kind=c_size_t), c_frame)
+        c_mask = reshape(1_int8 - mask, [size(mask)]) ! every element must be written to compare equal
+        k = plateio_read_mask(cpath, c_mask, size(mask, kind=c_size_t), c_frame)
         call check(k == PLATEIO_OK .and. all(mask == reshape(c_mask, [width, height])), 'mask')
-        deallocate (c_mask)
         if (xarea) then
-            call check(readXImage(trim(path)//c_null_char, header, block) == 1, 'readXImage')
+            call check(readXImage(cpath, header, block) == 1, 'readXImage')
             call plateio_c_free(block)
             call check(all([(xi_geometry(header, k), k = 0, 8)] == info%geometry) .and. &
                 xi_setting(header) == info%setting .and. xi_overload_count(header) == info%overload_count &
