@@ -40,9 +40,8 @@ set(ENV{LD_LIBRARY_PATH} "${libdir}")
 run(${EMULATOR} "${WORK_DIR}/pkgconfig-host")
 message(STATUS "pkg-config host printed ${run_output}")
 
-# A Fortran host, where the build made the module, built through find_package(plateio COMPONENTS
-# Fortran) and through pkg-config plateio-fortran, on synthetic exposures of both families: it holds the
-# module to the C functions itself and prints one line a file, and the library nothing.
+# A Fortran host (where the module was built), through find_package(plateio COMPONENTS Fortran) and
+# pkg-config plateio-fortran, on both families: one line a file from it, nothing from the library.
 if(NOT Fortran_COMPILER)
     return()
 endif()

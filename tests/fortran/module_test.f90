@@ -1,7 +1,6 @@
-! The plateio module against the header and library it stands for: each record's size and member
-! offsets and each constant as C has them (layout.c); the idiomatic layer's failures as stat and errmsg,
-! with nothing printed (the test fails on any output); no host routine in use, for this program supplies
-! none. With the argument "stop", a failure without stat stops the program, naming the path and reason.
+! The module against the header: each record's size and member offsets and each constant as C has them
+! (layout.c); failures as stat and errmsg with nothing printed (any output fails the test); no host routine
+! in use, none being supplied. With "stop", a failure without stat stops, naming the path and reason.
 program module_test
     use, intrinsic :: iso_c_binding
     use, intrinsic :: iso_fortran_env, only: error_unit, int8, int32, int64
@@ -32,35 +31,35 @@ program module_test
     integer(int8), allocatable :: mask(:, :)
     character(:), allocatable :: message, mask_message
     character(8) :: mode
-    integer(int64) :: base
+    integer(c_intptr_t) :: base
     integer :: failures, stat, mask_stat, k, unit
 
     call get_command_argument(1, mode)
     if (mode == 'stop') call plateio_load('no/such/dir/exposure', pixels)
     failures = 0
-    base = address(c_loc(info))
+    base = transfer(c_loc(info), base)
     call compare(1, [c_sizeof(info), at(c_loc(info%overload_count)), &
         at(c_loc(info%geometry)), at(c_loc(info%setting)), at(c_loc(info%overflow_threshold)), &
         at(c_loc(info%scale_value)), at(c_loc(info%path))])
-    base = address(c_loc(image))
+    base = transfer(c_loc(image), base)
     call compare(2, [c_sizeof(image), at(c_loc(image%pixels)), at(c_loc(image%width)), &
         at(c_loc(image%height)), at(c_loc(image%overflow_threshold)), at(c_loc(image%pixel_count)), &
         at(c_loc(image%overflow_count)), at(c_loc(image%scale_value)), at(c_loc(image%geometry1)), &
         at(c_loc(image%geometry0))])
-    base = address(c_loc(params))
+    base = transfer(c_loc(params), base)
     call compare(3, [c_sizeof(params), at(c_loc(params%geometry2)), &
         at(c_loc(params%geometry4)), at(c_loc(params%geometry0)), at(c_loc(params%geometry1)), &
         at(c_loc(params%geometry3)), at(c_loc(params%geometry5))])
-    base = address(c_loc(remap))
+    base = transfer(c_loc(remap), base)
     call compare(4, [c_sizeof(remap), at(c_loc(remap%cells)), &
         at(c_loc(remap%grid_mode)), at(c_loc(remap%cell_count)), at(c_loc(remap%overload_count)), &
         at(c_loc(remap%aux_value))])
-    base = address(c_loc(geometry))
+    base = transfer(c_loc(geometry), base)
     call compare(5, [c_sizeof(geometry), at(c_loc(geometry%radial_shift)), &
         at(c_loc(geometry%tangential_shift)), at(c_loc(geometry%offset_x)), at(c_loc(geometry%offset_y)), &
         at(c_loc(geometry%distance_offset)), at(c_loc(geometry%tilt_y)), at(c_loc(geometry%tilt_x)), &
         at(c_loc(geometry%rotation))])
-    base = address(c_loc(frame))
+    base = transfer(c_loc(frame), base)
     call compare(6, [c_sizeof(frame), at(c_loc(frame%family)), &
         at(c_loc(frame%width)), at(c_loc(frame%height)), at(c_loc(frame%compressed)), &
         at(c_loc(frame%overflow_threshold)), at(c_loc(frame%overflow_count)), at(c_loc(frame%info)), &
@@ -76,7 +75,6 @@ program module_test
         PLATEIO_WARN_COUNTS, PLATEIO_KEEP_SATURATED, PLATEIO_HOST_SIND, PLATEIO_HOST_COSD, &
         PLATEIO_HOST_BINNING])
     call expect(plateio_host_routines() == 0, 'plateio_host_routines() is not 0 without host routines')
-
     do k = 1, size(cases)
         if (len_trim(cases(k)%bytes) > 0) then
             open (newunit=unit, file=cases(k)%path, access='stream', status='replace')
@@ -96,23 +94,16 @@ program module_test
 
 contains
 
-    integer(int64) function address(p)
-        type(c_ptr), intent(in) :: p
-        address = int(transfer(p, 0_c_intptr_t), int64)
-    end function address
-
     integer(int64) function at(p)
         type(c_ptr), intent(in) :: p
-        at = address(p) - base
+        at = int(transfer(p, base) - base, int64)
     end function at
 
     subroutine expect(condition, what)
         logical, intent(in) :: condition
         character(*), intent(in) :: what
-        if (.not. condition) then
-            write (error_unit, '(a)') what
-            failures = failures + 1
-        end if
+        if (.not. condition) write (error_unit, '(a)') what
+        if (.not. condition) failures = failures + 1
     end subroutine expect
 
     ! Table number `table` of layout.c against Fortran's values.

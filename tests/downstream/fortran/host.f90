@@ -1,7 +1,6 @@
-! A Fortran host built against an installed plateio, held to the C functions it reaches through the
-! module's raw interfaces: for each exposure named, the idiomatic layer's pixels (in their orientation),
-! mask, header values and the X-Area header accessors; then corrected points, and no host routine in
-! use. A second load of a file must reuse the array. Prints one line a file; stops at a difference.
+! A Fortran host on an installed plateio, holding the module to the C functions (raw interfaces) for each
+! exposure named: the idiomatic pixels (orientation included), the reuse of the array, mask, header values,
+! X-Area header accessors; then corrected points. Prints one line a file; stops at a difference.
 program downstream_fortran
     use, intrinsic :: iso_c_binding
     use, intrinsic :: iso_fortran_env, only: error_unit, int8, int32, real64
@@ -20,12 +19,12 @@ program downstream_fortran
         -2.0_real64, 2.0_real64, -7.0_real64, 10.0_real64, 30.0_real64)
     character(1024) :: path
     character(:), allocatable :: cpath
-    real(real64) :: xy(2, 5), expected(2, 5)
+    real(real64) :: expected(2, 5), xy(2, 5) = reshape([3.0_real64, 4.0_real64, 0.0_real64, 5.0_real64, &
+        -2.5_real64, 0.0_real64, 0.001_real64, 0.0_real64, 100.0_real64, -250.0_real64], [2, 5])
     integer(c_int32_t) :: width, height
     logical :: xarea
     integer :: i, k
 
-    call check(plateio_host_routines() == 0, 'host routines in use')
     do i = 1, command_argument_count()
         call get_command_argument(i, path)
         cpath = trim(path)//c_null_char
@@ -68,8 +67,6 @@ program downstream_fortran
         print '(a,i0,a,i0,a,i0,a,i0)', 'family ', frame%family, ', ', width, ' x ', height, &
             ', masked ', count(mask == 1)
     end do
-    xy = reshape([3.0_real64, 4.0_real64, 0.0_real64, 5.0_real64, -2.5_real64, 0.0_real64, 0.001_real64, &
-                  0.0_real64, 100.0_real64, -250.0_real64], [2, 5])
     do k = 0, 1 ! the correction, then its inverse
         expected = xy
         do i = 1, size(xy, 2)
@@ -85,10 +82,8 @@ contains
     subroutine check(condition, what)
         logical, intent(in) :: condition
         character(*), intent(in) :: what
-        if (.not. condition) then
-            write (error_unit, '(2a)') what, ': the Fortran module and the C functions differ'
-            error stop 1
-        end if
+        if (.not. condition) write (error_unit, '(2a)') what, ': the Fortran module and the C functions differ'
+        if (.not. condition) error stop 1
     end subroutine check
 
 end program downstream_fortran
