@@ -250,11 +250,8 @@ def _library_block(lib, header, raw):
         toc[at:at + len(name)] = name
         toc[at + 24:at + 28] = length.to_bytes(4, "little")
         toc[at + 36:at + 40] = offset.to_bytes(4, "little")
-    scratch = _Scratch()
+    scratch = _Scratch(bytes(file_header) + bytes(toc) + bytes(header) + raw.tobytes())
     try:
-        scratch.file.write(bytes(file_header) + bytes(toc) + bytes(header))
-        scratch.file.write(raw.tobytes())
-        scratch.file.flush()
         record = _library.XiHeader()
         block = ctypes.c_void_p()
         if lib.speaking(lib.readXImage, scratch.path, ctypes.byref(record), ctypes.byref(block)) != 1:

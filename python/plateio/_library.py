@@ -107,7 +107,12 @@ E_OPEN = 2
 E_SHORT = 11
 E_SIZE = 13
 E_CAPACITY = 15
-FAMILIES = {1: "tra", 2: "xarea"}
+FAMILY_TRA = 1
+FAMILY_XAREA = 2
+FAMILIES = {FAMILY_TRA: "tra", FAMILY_XAREA: "xarea"}
+# A TRA file's saturation mark, and the indices of image_info.geometry its header carries.
+TRA_SATURATION = 65535
+TRA_GEOMETRY = (0, 2, 3, 4, 5)
 KEEP_SATURATED = 1
 
 

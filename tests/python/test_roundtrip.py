@@ -2,6 +2,7 @@
 the C interface gives for the same files."""
 
 import math
+import os
 import struct
 
 import numpy as np
@@ -9,7 +10,6 @@ import pytest
 
 import plateio
 from conftest import TRA_GEOMETRY, XAREA_GEOMETRY
-from support import nan_equal
 
 FILES = [
     # name, format
@@ -41,47 +41,71 @@ def test_header_is_the_c_interfaces_image_info(exposures, plateio_tool, name, fa
     path = exposures[name]
     header = plateio.read_header(path)
     info = plateio_tool.info(path)["image_info"]
-    assert set(header) == {"format", "overload_count", "geometry", "setting", "overflow_threshold",
-                           "scale_value", "path"}
     assert header["format"] == family
-    assert header["path"] == path == info["path"]
-    for key in ("overload_count", "setting", "overflow_threshold"):
-        assert header[key] == info[key], key
-        assert isinstance(header[key], int)
-    assert header["scale_value"] == info["scale_value"]
-    assert len(header["geometry"]) == 9
-    for index, (ours, theirs) in enumerate(zip(header["geometry"], info["geometry"])):
-        assert nan_equal(ours, math.nan if theirs is None else theirs), index
-    # open() describes the file the same way.
-    assert _same_header(plateio.open(path).header, header)
+    assert header["source"] == os.path.basename(path)
+    # The record's values where the family carries them; its markers (-1, NaN) are absent keys.
+    for key in ("overload_count", "setting", "overflow_threshold", "scale_value"):
+        assert header.get(key) == (None if family == "tra" else info[key]), key
+    for index, theirs in enumerate(info["geometry"]):
+        kept = theirs is not None and not (family == "tra" and index == 1)
+        assert header.get(f"geometry_{index}") == (theirs if kept else None), index
+    # open() describes the file the same way, with the counts of the pixels it read.
+    opened = plateio.open(path).header
+    assert {k: v for k, v in opened.items() if not k.endswith("_count") or k in header} == header
 
 
-def _same_header(a, b):
-    return a.keys() == b.keys() and all(
-        all(map(nan_equal, a[k], b[k])) if k == "geometry" else a[k] == b[k] for k in a)
+def _f32(value):
+    return struct.unpack("<f", struct.pack("<f", value))[0]
 
 
-def test_tra_header_values(exposures):
-    header = plateio.read_header(exposures["tra"])
-    geometry = header["geometry"]
-    for index, value in TRA_GEOMETRY.items():
-        # TRA stores its values in single precision.
-        assert geometry[index] == struct.unpack("<f", struct.pack("<f", value))[0], index
-    assert geometry[1] == 0.0
-    assert all(math.isnan(v) for v in geometry[6:]), "TRA has no geometry[6] to [8]"
-    assert (header["overload_count"], header["setting"], header["overflow_threshold"],
-            header["scale_value"]) == (-1, -1, -1, -1.0)
+def _tra_recorded(path):
+    """Pixels a TRA file records, from its row table."""
+    with open(path, "rb") as f:
+        table = struct.unpack_from("<600H", f.read(1536), 336)
+    return 4 * sum(t >> 1 for t in table)
 
 
-def test_xarea_header_values(exposures):
-    for name in ("xarea_plain", "xarea_compressed"):
-        header = plateio.read_header(exposures[name])
-        assert header["geometry"] == tuple(float(XAREA_GEOMETRY[i]) for i in range(9))
-        assert header["setting"] == 3
-        assert header["scale_value"] == 0.85
-        assert header["overflow_threshold"] == 1048575
-        data = plateio.open(exposures[name]).data
-        assert header["overload_count"] == np.count_nonzero(data == plateio.PIXEL_OVERFLOW) > 0
+# (file, the header read_header gives, in its order; open() adds the two counts after
+# overflow_value)
+HEADERS = [
+    ("tra", {"format": "tra", "source": "powder.tra", "width": 1200, "height": 1200,
+             "compressed": 0, "saturation_value": 65535, "overflow_value": 256001,
+             **{f"geometry_{i}": _f32(v) for i, v in sorted(TRA_GEOMETRY.items())}}),
+    ("xarea_compressed", {"format": "xarea", "source": "coded.xa", "width": 640, "height": 480,
+                          "compressed": 1, "overflow_threshold": 1048575,
+                          "saturation_value": 1048576, "overflow_value": 256001,
+                          "overload_count": "counted",
+                          **{f"geometry_{i}": float(v) for i, v in XAREA_GEOMETRY.items()},
+                          "setting": 3, "scale_value": 0.85}),
+    ("xarea_wide", {"format": "xarea", "source": "wide.xa", "width": 1000, "height": 300,
+                    "compressed": 1, "overflow_threshold": 40000, "saturation_value": 40001,
+                    "overflow_value": 256001, "overload_count": "counted",
+                    **{f"geometry_{i}": 0.0 for i in range(9)}, "setting": 0,
+                    "scale_value": 1.0}),
+]
+
+
+@pytest.mark.parametrize("name,expected", HEADERS, ids=[h[0] for h in HEADERS])
+def test_header_keys_types_and_order(exposures, name, expected):
+    path = exposures[name]
+    exposure = plateio.open(path)
+    overflowed = int(np.count_nonzero(exposure.data == plateio.PIXEL_OVERFLOW))
+    assert overflowed > 0, "the writer saturates a few grains"
+    if "overload_count" in expected:
+        expected = dict(expected, overload_count=overflowed)
+    header = plateio.read_header(path)
+    assert list(header.items()) == list(expected.items())
+    assert [type(v) for v in header.values()] == [type(v) for v in expected.values()]
+    off_plate = 1200 * 1200 - _tra_recorded(path) if name == "tra" else 0
+    assert off_plate == int(np.count_nonzero(exposure.mask & (exposure.data != 256001)))
+    keys = list(expected)
+    at = keys.index("overflow_value") + 1
+    counted = keys[:at] + ["overflow_count", "off_plate_count"] + keys[at:]
+    assert list(exposure.header) == counted
+    assert (exposure.header["overflow_count"], exposure.header["off_plate_count"]) == \
+        (overflowed, off_plate) == (exposure.overflow_count, off_plate)
+    # No unmarked pixel is at or above the saturation value.
+    assert exposure.data[exposure.data != 256001].max() < expected["saturation_value"]
 
 
 def test_detect_format(exposures):
@@ -224,9 +248,9 @@ def test_uncompress_reports_a_damaged_code_and_decodes_it_all_the_same(exposures
 def test_convert_8_to_double_decodes_the_tra_header(exposures):
     with open(exposures["tra"], "rb") as f:
         head = f.read(336)
-    geometry = plateio.read_header(exposures["tra"])["geometry"]
+    header = plateio.read_header(exposures["tra"])
     for offset, index in ((116, 4), (140, 2), (178, 0), (186, 3)):
-        assert plateio.convert_8_to_double(head[offset:offset + 8]) == geometry[index], offset
+        assert plateio.convert_8_to_double(head[offset:offset + 8]) == header[f"geometry_{index}"]
     # The halves are swapped, the IEEE single read and multiplied by 0.25.
     assert plateio.convert_8_to_double(bytes([0x80, 0x40, 0, 0, 0, 0, 0, 0])) == 1.0
     assert plateio.convert_8_to_double(np.frombuffer(bytes([0x20, 0xC1, 0, 0, 9, 9, 9, 9]),

@@ -8,12 +8,15 @@ import io
 import lzma
 import os
 import pathlib
+import struct
+import textwrap
 import threading
 
 import numpy as np
 import pytest
 
 import plateio
+from support import run_python
 
 
 # The fastest settings: the tests are about reading, and the files are megabytes.
@@ -88,11 +91,8 @@ SOURCES = [
         d, "two.gz", _gzip(_content(p)[:700]) + _gzip(_content(p)[700:])), "name"),
     ("xz bytes", lambda p, d: _xz(_content(p)), None),
     ("bzip2 file object", lambda p, d: io.BytesIO(_bzip2(_content(p))), None),
+    ("gzip with bytes behind the exposure", lambda p, d: _gzip(_content(p) + b"U" * 300), None),
 ]
-
-
-def _values(header):
-    return {key: value for key, value in header.items() if key not in ("path", "geometry")}
 
 
 def _seeked(data, position):
@@ -118,9 +118,11 @@ def test_every_source_gives_the_files_exposure(exposures, tmp_path, family, name
         assert exposure.path == os.fsdecode(getattr(source, "name", source))
     else:
         assert exposure.path is None
-    assert exposure.header["path"] == (exposure.path or "")
-    assert _values(exposure.header) == _values(expected.header)
-    np.testing.assert_array_equal(exposure.header["geometry"], expected.header["geometry"])
+    named = dict(expected.header)
+    del named["source"]
+    if exposure.path is not None:
+        named = {"format": named.pop("format"), "source": os.path.basename(exposure.path), **named}
+    assert list(exposure.header.items()) == list(named.items())
     if hasattr(source, "close"):
         source.close()
 
@@ -131,8 +133,7 @@ def test_read_header_and_detect_format_take_compressed_files(exposures, tmp_path
                     COMPRESSORS[kind](_content(exposures["xarea_plain"])))
     assert plateio.detect_format(path) == "xarea"
     header = plateio.read_header(path)
-    assert header["path"] == path
-    assert header["scale_value"] == 0.85
+    assert header == dict(plateio.read_header(exposures["xarea_plain"]), source="exposure." + kind)
 
 
 def test_nothing_is_written_beside_the_data_and_nothing_is_left_open(exposures, tmp_path):
@@ -183,3 +184,72 @@ def test_sources_of_the_wrong_kind(exposures):
     # bytes are a file's content: a path given as bytes is pointed out rather than misread.
     with pytest.raises(TypeError, match="pass its path as str"):
         plateio.open(os.fsencode(exposures["tra"]))
+
+
+def _bomb(directory, head, gib):
+    """A small .bz2 file: `head`, then `gib` GiB of zeros (one short stream repeated: a file of
+    several bzip2 streams is one content)."""
+    zeros = bz2.compress(bytes(64 << 20), 9)
+    path = os.path.join(directory, "bomb.bz2")
+    with open(path, "wb") as f:
+        f.write(bz2.compress(head) + zeros * (16 * gib))
+    return path
+
+
+def _huge_entry(path):
+    """A small X-Area file whose pixel entry claims 2 GiB: its first bytes promise that much."""
+    data = bytearray(_content(path))
+    at = data.index(b"XArea_Image\0")
+    struct.pack_into("<i", data, at + 24, 2**31 - 1)
+    return bytes(data)
+
+
+# (case, what the bomb begins with, ceiling, call, what it gives)
+BOMBS = [
+    ("zeros", lambda e: b"", None, "open", "goes on past 2047 bytes, the most a TRA file"),
+    ("zeros header", lambda e: b"", None, "read_header", "goes on past 2047 bytes"),
+    ("a device", None, None, "open", "goes on past 2047 bytes"),
+    ("x-area entry of 2 GiB", lambda e: _huge_entry(e["xarea_small"]), 8 << 20, "open",
+     "goes on past 8388608 bytes, the cap of plateio.MAX_DECOMPRESSED; the X-Area exposure it "
+     "begins can need 2147484243"),
+    ("x-area header", lambda e: _huge_entry(e["xarea_small"]), None, "read_header",
+     "'width': 37, 'height': 23"),
+]
+
+
+@pytest.mark.parametrize("case,head,ceiling,call,gives", BOMBS, ids=[b[0] for b in BOMBS])
+def test_bombs_and_endless_streams_stop_at_their_cap(exposures, tmp_path, case, head, ceiling,
+                                                     call, gives):
+    path = "/dev/zero" if head is None else _bomb(str(tmp_path), head(exposures), 2)
+    code = textwrap.dedent(f"""
+        import resource, time, plateio
+        peak = lambda: resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+        before, start = peak(), time.monotonic()
+        try:
+            print(plateio.{call}({path!r}))
+        except plateio.ReadError as error:
+            print(error)
+        print(time.monotonic() - start, peak() - before)
+        """)
+    done = run_python(code, {"PLATEIO_MAX_DECOMPRESSED": str(ceiling or "")})
+    assert done.returncode == 0, done.stderr
+    result, measured = done.stdout.splitlines()
+    seconds, grown = measured.split()
+    assert gives in result
+    assert float(seconds) < 5 and int(grown) < (ceiling or 0) + (16 << 20), measured
+
+
+def test_read_header_reads_64_kib_at_most(exposures, monkeypatch):
+    stream = io.BytesIO(_content(exposures["xarea_compressed"]))
+    assert plateio.read_header(stream) == {
+        k: v for k, v in plateio.read_header(exposures["xarea_compressed"]).items() if k != "source"}
+    assert 64 << 10 < len(stream.getbuffer()) and stream.tell() <= (64 << 10) + 1
+    # A ceiling set by the program, and one that cannot be.
+    monkeypatch.setattr(plateio, "MAX_DECOMPRESSED", 64 << 10)
+    for content, what in ((_huge_entry(exposures["xarea_small"]) + bytes(1 << 20), ""),
+                          (_content(exposures["xarea_compressed"]), "compressed ")):
+        with pytest.raises(plateio.ReadError, match=f"past 65536 {what}bytes, the cap of plateio"):
+            plateio.open(_xz(content))
+    monkeypatch.setattr(plateio, "MAX_DECOMPRESSED", 100)
+    with pytest.raises(ValueError, match="MAX_DECOMPRESSED must be an int of at least 65536"):
+        plateio.open(_xz(b"x"))
