@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import ctypes
 import math
+import mmap
 import os
 from dataclasses import dataclass, field
 from functools import cached_property
@@ -16,7 +17,7 @@ import numpy as np
 from . import _library
 from ._errors import ReadError
 from ._library import PIXEL_OVERFLOW
-from ._sources import _Scratch, content
+from ._sources import content
 
 Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, IO[bytes]]
 
@@ -106,43 +107,64 @@ def header_of(frame, display, overflow_count=None, off_plate_count=None):
 
 
 class _Handle:
-    """A source as the library's quiet functions take it, with the three calls the package
-    makes: probe, read and read_mask."""
+    """A source as the library's quiet functions take it -- a path, or content in memory -- with
+    the three calls the package makes: probe, read and read_mask."""
 
     def __init__(self, source, header_only=False):
         self.content = content(source, header_only)
         self.display = self.content.display
-        self._holder = None
-        if self.content.path is not None:
-            self.path = self.content.path
-        else:
-            self._holder = _Scratch(self.content.data, self.content.size)
-            self.path = self._holder.path
+        self._map = None
+        self._bytes = None
+        if self.content.path is None:
+            data = self.content.data
+            if self.content.size > len(data):
+                # Only the first bytes are known: the rest is an anonymous mapping of zeros, which
+                # takes no memory for the pages the probe does not touch.
+                self._map = mmap.mmap(-1, self.content.size)
+                self._map[:len(data)] = data
+                data = self._map
+            self._bytes = np.frombuffer(data, dtype=np.uint8)
 
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        if self._holder is not None:
-            self._holder.close()
+        self._bytes = None
+        if self._map is not None:
+            self._map.close()
 
     def failure(self, code, frame):
         return _failure(code, frame, self.display)
 
     def probe(self):
         frame = _library.Frame()
-        code = _library.library().plateio_probe(self.path, ctypes.byref(frame))
+        if self._bytes is None:
+            code = _library.library().plateio_probe(self.content.path, ctypes.byref(frame))
+        else:
+            code = self._read(None, 0, frame, 0)
+            if code == _library.E_CAPACITY:
+                code = _library.OK  # a probe of memory: the frame is filled, no pixel read
         if code != _library.OK:
             raise self.failure(code, frame)
         return frame
 
+    def _read(self, address, capacity, frame, flags):
+        lib = _library.library()
+        if self._bytes is None:
+            return lib.plateio_read(self.content.path, address, capacity, ctypes.byref(frame), flags)
+        return lib.plateio_read_memory(self._bytes.ctypes.data, self._bytes.size, address, capacity,
+                                       ctypes.byref(frame), flags)
+
     def read(self, data, frame, flags=0):
-        return _library.library().plateio_read(self.path, data.ctypes.data, data.size,
-                                               ctypes.byref(frame), flags)
+        return self._read(data.ctypes.data, data.size, frame, flags)
 
     def read_mask(self, mask, frame):
-        return _library.library().plateio_read_mask(self.path, mask.ctypes.data, mask.size,
-                                                    ctypes.byref(frame))
+        lib = _library.library()
+        if self._bytes is None:
+            return lib.plateio_read_mask(self.content.path, mask.ctypes.data, mask.size,
+                                         ctypes.byref(frame))
+        return lib.plateio_read_mask_memory(self._bytes.ctypes.data, self._bytes.size,
+                                            mask.ctypes.data, mask.size, ctypes.byref(frame))
 
 
 def detect_format(source: Source) -> str:

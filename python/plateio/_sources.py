@@ -1,4 +1,5 @@
-"""What the library is handed for a source: a path of its own, or the content in memory.
+"""What the library is handed for a source: a path of its own, or the content in memory, which it
+reads with plateio_read_memory.
 
 A plain file named by a path goes to the library by that path. Everything else -- the bytes of a
 file, a binary file object, a pipe or a device, a file compressed with gzip, bzip2 or xz (told by
@@ -20,7 +21,6 @@ import os
 import stat
 import struct
 import sys
-import tempfile
 import lzma
 import zlib
 from dataclasses import dataclass
@@ -199,28 +199,6 @@ class _Decompressed:
                 self._pending = self._more_input()
                 if not self._pending:
                     raise EOFError("the compressed data ends before its end-of-stream marker")
-
-
-class _Scratch:
-    """Whole content in an anonymous file the library can open by path; gone once closed."""
-
-    def __init__(self, data, size=None):
-        descriptor = os.memfd_create("plateio", os.MFD_CLOEXEC) if hasattr(os, "memfd_create") \
-            and os.path.isdir("/proc/self/fd") else None
-        if descriptor is not None:
-            self.file = os.fdopen(descriptor, "w+b")
-            self.path = os.fsencode(f"/proc/self/fd/{descriptor}")
-        else:
-            self.file = tempfile.NamedTemporaryFile(prefix="plateio-")
-            self.path = os.fsencode(self.file.name)
-        self.file.write(data)
-        self.file.flush()
-        if size is not None and size > len(data):
-            # The rest is a hole: no memory is taken for it.
-            os.ftruncate(self.file.fileno(), size)
-
-    def close(self):
-        self.file.close()
 
 
 @dataclass

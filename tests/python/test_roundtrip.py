@@ -3,6 +3,7 @@ the C interface gives for the same files."""
 
 import math
 import os
+import shutil
 import struct
 
 import numpy as np
@@ -193,6 +194,41 @@ def test_container_and_uncompress(exposures, name):
     np.testing.assert_array_equal(block, block2)
 
 
+def _container(record, entry, filler):
+    """An X-Area container: `filler` entries of another name, then the header and pixel entries."""
+    names = [b"Other"] * filler + [b"XArea_ImgHdr", b"XArea_Image"]
+    datas = [b""] * filler + [record, entry]
+    table = bytearray(40 * len(names))
+    offset = 104 + len(table)
+    for i, (name, data) in enumerate(zip(names, datas)):
+        table[40 * i:40 * i + len(name)] = name
+        struct.pack_into("<i", table, 40 * i + 24, len(data))
+        struct.pack_into("<i", table, 40 * i + 36, offset)
+        offset += len(data)
+    head = bytearray(104)
+    head[:11] = b"STOE_XFILE\0"
+    struct.pack_into("<i", head, 72, len(names))
+    return bytes(head + table) + record + entry
+
+
+@pytest.mark.parametrize("filler", [0, 1600])
+def test_read_container_hands_out_the_entry_and_nothing_past_it(exposures, tmp_path, capfd, filler):
+    """Ten codes where the header calls for 40 pixels and more values: the block is the ten bytes
+    (also with the entries past what a probe looks at), and decoding them gives no pixel from
+    behind the entry."""
+    header, _ = plateio.read_container(exposures["xarea_compressed"])
+    record = bytearray(header)
+    struct.pack_into("<3i", record, 16, 1, 40, 1)
+    struct.pack_into("<2i", record, 348, 15, 0)
+    path = tmp_path / "ten codes.xa"
+    path.write_bytes(_container(bytes(record), bytes([128] * 10), filler))
+    _, block = plateio.read_container(path)
+    assert block.tobytes() == bytes([128] * 10)
+    pixels = plateio.uncompress(bytes(record), block)
+    np.testing.assert_array_equal(pixels.ravel(), list(range(1, 11)) + [0] * 30)
+    capfd.readouterr()
+
+
 def test_plain_and_coded_files_hold_the_same_pixels(exposures):
     plain = plateio.open(exposures["xarea_plain"]).data
     coded = plateio.open(exposures["xarea_compressed"]).data
@@ -339,6 +375,26 @@ def test_a_series_read_into_one_array(exposures, plateio_tool):
     exposure = plateio.open(exposures["xarea_compressed"], out=coded)
     assert exposure.data is coded and exposure.overflow_count == exposure.header["overload_count"]
     np.testing.assert_array_equal(coded, plateio.open(exposures["xarea_plain"]).data)
+
+
+@pytest.mark.parametrize("replacement,now", [("tra", "1200 x 1200"), ("xarea_wide", "1000 x 300")])
+def test_a_file_replaced_between_header_and_pixels(exposures, tmp_path, monkeypatch, replacement,
+                                                   now):
+    """No `out` was given, so none is blamed: the file changed (larger, then smaller)."""
+    path = str(tmp_path / "changing.xa")
+    shutil.copy(exposures["xarea_plain"], path)
+    probe = plateio._exposure._Handle.probe
+
+    def probe_then_replace(handle):
+        frame = probe(handle)
+        shutil.copy(exposures[replacement], path)
+        return frame
+
+    monkeypatch.setattr(plateio._exposure._Handle, "probe", probe_then_replace)
+    with pytest.raises(plateio.ReadError) as raised:
+        plateio.open(path)
+    assert str(raised.value) == (f"{path}: it changed while it was read: 640 x 480 pixels when "
+                                 f"its header was read, {now} when its pixels were")
 
 
 @pytest.mark.parametrize("name,out,error,match", [
