@@ -184,18 +184,12 @@ class _Decompressed:
                     return b""
                 self._engine, self._pending = _engine(self.name), following
                 continue
-            if not self._pending:
-                starving = engine.needs_input if hasattr(engine, "needs_input") else True
-                if starving:
-                    self._pending = self._more_input()
-                    if not self._pending:
-                        raise EOFError("the compressed data ends before its end-of-stream marker")
+            # Given nothing, an engine still hands out what it holds back.
             out = engine.decompress(self._pending, size)
             self._pending = getattr(engine, "unconsumed_tail", b"")
             if out:
                 return out
-            if not self._pending and not hasattr(engine, "needs_input") and not engine.eof:
-                # zlib took all it was given and made nothing of it yet: feed it more.
+            if not engine.eof and not self._pending and getattr(engine, "needs_input", True):
                 self._pending = self._more_input()
                 if not self._pending:
                     raise EOFError("the compressed data ends before its end-of-stream marker")
