@@ -157,42 +157,35 @@ def test_the_namespace_is_the_api():
     assert plateio.__version__ == "{MAJOR}.{MINOR}.{PATCH}".format(**macros)
 
 
-# The package's ctypes mirrors of plateio.h: (C record, ctypes record) and (C macro or enumerator,
-# the package's constant).
-RECORDS = [("image_info", "ImageInfo"), ("xi_header", "XiHeader"), ("pixel_image", "PixelImage"),
-           ("reduction_params", "ReductionParams"), ("remap_target", "RemapTarget"),
-           ("geometry_params", "GeometryParams"), ("plateio_frame", "Frame")]
-CONSTANTS = [("PIXEL_OVERFLOW", "PIXEL_OVERFLOW"), ("PLATEIO_PATH_CAPACITY", "PATH_CAPACITY"),
-             ("PLATEIO_UNSET", "UNSET"), ("PLATEIO_FAMILY_TRA", "FAMILY_TRA"),
-             ("PLATEIO_FAMILY_XAREA", "FAMILY_XAREA"), ("PLATEIO_OK", "OK"),
-             ("PLATEIO_E_OPEN", "E_OPEN"), ("PLATEIO_E_SHORT", "E_SHORT"),
-             ("PLATEIO_E_SIZE", "E_SIZE"), ("PLATEIO_E_CAPACITY", "E_CAPACITY"),
-             ("PLATEIO_KEEP_SATURATED", "KEEP_SATURATED")]
+# The package's ctypes mirrors of plateio.h: C record -> ctypes record; constants by the package's
+# name (in C with PLATEIO_ before it, PIXEL_OVERFLOW as it is).
+RECORDS = {"image_info": "ImageInfo", "xi_header": "XiHeader", "pixel_image": "PixelImage",
+           "reduction_params": "ReductionParams", "remap_target": "RemapTarget",
+           "geometry_params": "GeometryParams", "plateio_frame": "Frame"}
+CONSTANTS = ["PATH_CAPACITY", "UNSET", "FAMILY_TRA", "FAMILY_XAREA", "OK", "E_OPEN", "E_SHORT",
+             "E_SIZE", "E_CAPACITY", "KEEP_SATURATED"]
 
 
 def test_the_ctypes_mirrors_match_the_c_header(tmp_path, c_compiler):
-    """Sizes, member offsets and constants as the C compiler of the build lays them out, from a
-    helper made of the mirrors' own names: a member the header lacks does not compile."""
+    """Sizes, member offsets and constants as the build's C compiler lays them out, from a helper
+    made of the mirrors' own names: a member the header lacks does not compile."""
     from plateio import _library
-    lines, expected = [], {}
-    for c_name, py_name in RECORDS:
+    expected = {}
+    for c_name, py_name in RECORDS.items():
         record = getattr(_library, py_name)
-        lines.append(f'printf("{c_name} %zu\\n", sizeof({c_name}));')
-        expected[c_name] = ctypes.sizeof(record)
-        for member, _ in record._fields_:
-            lines.append(f'printf("{c_name}.{member} %zu\\n", offsetof({c_name}, {member}));')
-            expected[f"{c_name}.{member}"] = getattr(record, member).offset
-    for c_name, py_name in CONSTANTS:
-        lines.append(f'printf("{c_name} %.17g\\n", (double)({c_name}));')
-        expected[c_name] = getattr(_library, py_name)
+        expected[f"sizeof({c_name})"] = ctypes.sizeof(record)
+        expected.update({f"offsetof({c_name}, {m})": getattr(record, m).offset
+                         for m, _ in record._fields_})
+    expected.update({f"(double)PLATEIO_{n}": getattr(_library, n) for n in CONSTANTS},
+                    **{"(double)PIXEL_OVERFLOW": _library.PIXEL_OVERFLOW})
     source = tmp_path / "mirrors.c"
     source.write_text("#include <stddef.h>\n#include <stdio.h>\n#include \"plateio.h\"\n"
-                      "int main(void) {\n" + "\n".join(lines) + "\nreturn 0;\n}\n")
+                      "int main(void) {\n" + "".join(f'printf("%.17g\\n", (double)({e}));\n'
+                                                      for e in expected) + "return 0;\n}\n")
     include = os.path.join(os.path.dirname(__file__), "..", "..", "include")
-    helper = tmp_path / "mirrors"
-    built = subprocess.run([c_compiler, "-std=c99", "-I", include, str(source), "-o", str(helper)],
-                           capture_output=True, text=True)
+    built = subprocess.run([c_compiler, "-std=c99", "-I", include, str(source), "-o",
+                            str(tmp_path / "mirrors")], capture_output=True, text=True)
     assert built.returncode == 0, built.stderr
-    laid_out = dict(line.split() for line in subprocess.run(
-        [str(helper)], capture_output=True, text=True, check=True).stdout.splitlines())
-    assert {key: float(value) for key, value in laid_out.items()} == expected
+    laid_out = subprocess.run([str(tmp_path / "mirrors")], capture_output=True, text=True,
+                              check=True).stdout.split()
+    assert dict(zip(expected, map(float, laid_out))) == expected

@@ -37,33 +37,24 @@ def test_open_gives_the_c_interfaces_pixels(exposures, plateio_tool, name, famil
     np.testing.assert_array_equal(exposure.data, reference)
 
 
+# The keys that do not come from the C record image_info.
+DESCRIBED = {"format", "source", "width", "height", "compressed", "saturation_value", "overflow_value"}
+
+
 @pytest.mark.parametrize("name,family", FILES)
 def test_header_is_the_c_interfaces_image_info(exposures, plateio_tool, name, family):
     path = exposures[name]
-    header = plateio.read_header(path)
-    info = plateio_tool.info(path)["image_info"]
-    assert header["format"] == family
-    assert header["source"] == os.path.basename(path)
+    header, info = plateio.read_header(path), plateio_tool.info(path)["image_info"]
+    assert (header["format"], header["source"]) == (family, os.path.basename(path))
     # The record's values where the family carries them; its markers (-1, NaN) are absent keys.
-    for key in ("overload_count", "setting", "overflow_threshold", "scale_value"):
-        assert header.get(key) == (None if family == "tra" else info[key]), key
-    for index, theirs in enumerate(info["geometry"]):
-        kept = theirs is not None and not (family == "tra" and index == 1)
-        assert header.get(f"geometry_{index}") == (theirs if kept else None), index
-    # open() describes the file the same way, with the counts of the pixels it read.
+    record = {f"geometry_{i}": v for i, v in enumerate(info["geometry"])
+              if v is not None and (family, i) != ("tra", 1)}
+    if family == "xarea":
+        record.update({k: info[k] for k in ("overload_count", "setting", "overflow_threshold",
+                                            "scale_value")})
+    assert {k: v for k, v in header.items() if k not in DESCRIBED} == record
     opened = plateio.open(path).header
-    assert {k: v for k, v in opened.items() if not k.endswith("_count") or k in header} == header
-
-
-def _f32(value):
-    return struct.unpack("<f", struct.pack("<f", value))[0]
-
-
-def _tra_recorded(path):
-    """Pixels a TRA file records, from its row table."""
-    with open(path, "rb") as f:
-        table = struct.unpack_from("<600H", f.read(1536), 336)
-    return 4 * sum(t >> 1 for t in table)
+    assert {k: v for k, v in opened.items() if k not in ("overflow_count", "off_plate_count")} == header
 
 
 # (file, the header read_header gives, in its order; open() adds the two counts after
@@ -71,18 +62,12 @@ def _tra_recorded(path):
 HEADERS = [
     ("tra", {"format": "tra", "source": "powder.tra", "width": 1200, "height": 1200,
              "compressed": 0, "saturation_value": 65535, "overflow_value": 256001,
-             **{f"geometry_{i}": _f32(v) for i, v in sorted(TRA_GEOMETRY.items())}}),
-    ("xarea_compressed", {"format": "xarea", "source": "coded.xa", "width": 640, "height": 480,
-                          "compressed": 1, "overflow_threshold": 1048575,
-                          "saturation_value": 1048576, "overflow_value": 256001,
-                          "overload_count": "counted",
-                          **{f"geometry_{i}": float(v) for i, v in XAREA_GEOMETRY.items()},
-                          "setting": 3, "scale_value": 0.85}),
+             **{f"geometry_{i}": struct.unpack("<f", struct.pack("<f", v))[0]
+                for i, v in sorted(TRA_GEOMETRY.items())}}),
     ("xarea_wide", {"format": "xarea", "source": "wide.xa", "width": 1000, "height": 300,
                     "compressed": 1, "overflow_threshold": 40000, "saturation_value": 40001,
                     "overflow_value": 256001, "overload_count": "counted",
-                    **{f"geometry_{i}": 0.0 for i in range(9)}, "setting": 0,
-                    "scale_value": 1.0}),
+                    **{f"geometry_{i}": 0.0 for i in range(9)}, "setting": 0, "scale_value": 1.0}),
 ]
 
 
@@ -90,23 +75,21 @@ HEADERS = [
 def test_header_keys_types_and_order(exposures, name, expected):
     path = exposures[name]
     exposure = plateio.open(path)
-    overflowed = int(np.count_nonzero(exposure.data == plateio.PIXEL_OVERFLOW))
-    assert overflowed > 0, "the writer saturates a few grains"
+    data = exposure.data
+    overflowed = int(np.count_nonzero(data == plateio.PIXEL_OVERFLOW))
     if "overload_count" in expected:
         expected = dict(expected, overload_count=overflowed)
-    header = plateio.read_header(path)
-    assert list(header.items()) == list(expected.items())
-    assert [type(v) for v in header.values()] == [type(v) for v in expected.values()]
-    off_plate = 1200 * 1200 - _tra_recorded(path) if name == "tra" else 0
-    assert off_plate == int(np.count_nonzero(exposure.mask & (exposure.data != 256001)))
-    keys = list(expected)
-    at = keys.index("overflow_value") + 1
-    counted = keys[:at] + ["overflow_count", "off_plate_count"] + keys[at:]
-    assert list(exposure.header) == counted
-    assert (exposure.header["overflow_count"], exposure.header["off_plate_count"]) == \
-        (overflowed, off_plate) == (exposure.overflow_count, off_plate)
-    # No unmarked pixel is at or above the saturation value.
-    assert exposure.data[exposure.data != 256001].max() < expected["saturation_value"]
+    header = list(plateio.read_header(path).items())
+    assert [(k, v, type(v)) for k, v in header] == [(k, v, type(v)) for k, v in expected.items()]
+    recorded = data.size
+    if name == "tra":  # what the row table records
+        with open(path, "rb") as f:
+            recorded = 4 * sum(t >> 1 for t in struct.unpack_from("<600H", f.read(1536), 336))
+    at = list(expected).index("overflow_value") + 1
+    counts = [("overflow_count", overflowed), ("off_plate_count", data.size - recorded)]
+    assert list(exposure.header.items()) == header[:at] + counts + header[at:]
+    # Grains saturate, and no unmarked pixel is at or above the saturation value.
+    assert overflowed > 0 and data[data != 256001].max() < expected["saturation_value"]
 
 
 def test_detect_format(exposures):
@@ -196,37 +179,28 @@ def test_container_and_uncompress(exposures, name):
 
 def _container(record, entry, filler):
     """An X-Area container: `filler` entries of another name, then the header and pixel entries."""
-    names = [b"Other"] * filler + [b"XArea_ImgHdr", b"XArea_Image"]
-    datas = [b""] * filler + [record, entry]
-    table = bytearray(40 * len(names))
-    offset = 104 + len(table)
-    for i, (name, data) in enumerate(zip(names, datas)):
-        table[40 * i:40 * i + len(name)] = name
-        struct.pack_into("<i", table, 40 * i + 24, len(data))
-        struct.pack_into("<i", table, 40 * i + 36, offset)
+    entries = [(b"Other", b"")] * filler + [(b"XArea_ImgHdr", record), (b"XArea_Image", entry)]
+    table, offset = b"", 104 + 40 * len(entries)
+    for name, data in entries:
+        table += name.ljust(24, b"\0") + struct.pack("<i8xi", len(data), offset)
         offset += len(data)
-    head = bytearray(104)
-    head[:11] = b"STOE_XFILE\0"
-    struct.pack_into("<i", head, 72, len(names))
-    return bytes(head + table) + record + entry
+    head = b"STOE_XFILE\0".ljust(72, b"\0") + struct.pack("<i", len(entries)).ljust(32, b"\0")
+    return head + table + b"".join(data for _, data in entries)
 
 
 @pytest.mark.parametrize("filler", [0, 1600])
-def test_read_container_hands_out_the_entry_and_nothing_past_it(exposures, tmp_path, capfd, filler):
-    """Ten codes where the header calls for 40 pixels and more values: the block is the ten bytes
-    (also with the entries past what a probe looks at), and decoding them gives no pixel from
-    behind the entry."""
-    header, _ = plateio.read_container(exposures["xarea_compressed"])
-    record = bytearray(header)
+def test_read_container_hands_out_the_entry_and_nothing_past_it(exposures, tmp_path, filler):
+    """Ten codes where the header calls for 40 pixels and more values (with filler, behind more
+    entries than a probe looks at): the block is the ten bytes; nothing is decoded past them."""
+    record = bytearray(plateio.read_container(exposures["xarea_compressed"])[0])
     struct.pack_into("<3i", record, 16, 1, 40, 1)
     struct.pack_into("<2i", record, 348, 15, 0)
     path = tmp_path / "ten codes.xa"
     path.write_bytes(_container(bytes(record), bytes([128] * 10), filler))
-    _, block = plateio.read_container(path)
+    block = plateio.read_container(path)[1]
     assert block.tobytes() == bytes([128] * 10)
-    pixels = plateio.uncompress(bytes(record), block)
-    np.testing.assert_array_equal(pixels.ravel(), list(range(1, 11)) + [0] * 30)
-    capfd.readouterr()
+    np.testing.assert_array_equal(plateio.uncompress(bytes(record), block).ravel(),
+                                  list(range(1, 11)) + [0] * 30)
 
 
 def test_plain_and_coded_files_hold_the_same_pixels(exposures):
@@ -384,13 +358,8 @@ def test_a_file_replaced_between_header_and_pixels(exposures, tmp_path, monkeypa
     path = str(tmp_path / "changing.xa")
     shutil.copy(exposures["xarea_plain"], path)
     probe = plateio._exposure._Handle.probe
-
-    def probe_then_replace(handle):
-        frame = probe(handle)
-        shutil.copy(exposures[replacement], path)
-        return frame
-
-    monkeypatch.setattr(plateio._exposure._Handle, "probe", probe_then_replace)
+    monkeypatch.setattr(plateio._exposure._Handle, "probe", lambda handle: (
+        probe(handle), shutil.copy(exposures[replacement], path))[0])
     with pytest.raises(plateio.ReadError) as raised:
         plateio.open(path)
     assert str(raised.value) == (f"{path}: it changed while it was read: 640 x 480 pixels when "
