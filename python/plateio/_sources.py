@@ -10,18 +10,18 @@ What is read here is capped, so that a small compressed file or an endless strea
 the machine's memory: at most MAX_DECOMPRESSED bytes (plateio.MAX_DECOMPRESSED, 1 GiB unless the
 environment variable PLATEIO_MAX_DECOMPRESSED gives another number when the package is imported)
 before the content's first bytes tell what it can need, then no more than an exposure of that kind
-can need: a TRA file is at most 2,882,047 bytes, and of an X-Area container only the bytes up to
-the end of its image header and pixel entries are read. read_header reads at most 64 KiB of
+can need: of a TRA file what its row table calls for (2,882,047 bytes at most), of an X-Area
+container the bytes up to the end of its image header and pixel entries. read_header reads at most 64 KiB of
 content. Decompression goes chunk by chunk with the output bounded, so memory never holds more
 than the cap.
 """
 
 import bz2
+import lzma
 import os
 import stat
 import struct
 import sys
-import lzma
 import zlib
 from dataclasses import dataclass
 from typing import NamedTuple, Optional
@@ -37,7 +37,6 @@ _CHUNK = 1 << 20
 _TRA_HEAD = 1536
 _TRA_ROW_TABLE = 336
 _TRA_SLACK = 511
-TRA_LARGEST = _TRA_HEAD + 2 * 1200 * 1200 + _TRA_SLACK
 # The X-Area container's layout, as far as it tells which bytes an exposure can need.
 _XAREA_MAGIC = b"STOE_XFILE\0"
 _XAREA_FILE_HEADER = 104
