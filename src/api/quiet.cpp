@@ -1,4 +1,5 @@
-// The quiet functions: either family by content, into the host's own arrays, every fault a code and a
+// The quiet functions: either family by content (the X-Area magic, else the TRA structure), from a
+// path or from the host's bytes in memory, into the host's own arrays, every fault a code and a
 // one-line reason, nothing printed.
 #include <cmath>
 #include <cstdio>
