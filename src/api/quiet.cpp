@@ -98,8 +98,10 @@ Fault open_input(const Input &input, Source &source) noexcept {
     return source.open(input.path);
 }
 
-// Opens the input and tells its family from its first bytes, which the readers are handed again.
-Fault open_classified(const Input &input, Source &source, plateio_frame &frame) noexcept {
+// Opens the input and tells its family from its first bytes, which the readers are handed again; of
+// a TRA file the row spans are taken from the same look.
+Fault open_classified(const Input &input, Source &source, plateio_frame &frame,
+                      tra::RowSpans &spans) noexcept {
     if (Fault f = open_input(input, source)) {
         return f;
     }
@@ -113,17 +115,17 @@ Fault open_classified(const Input &input, Source &source, plateio_frame &frame) 
         frame.family = PLATEIO_FAMILY_XAREA;
         return {};
     }
-    if (Fault f = tra::recognise(head, source.size())) {
+    if (Fault f = tra::recognise(head, source.size(), spans)) {
         return f;
     }
     frame.family = PLATEIO_FAMILY_TRA;
     return {};
 }
 
-// A TRA file's head: its header values and row spans, into the frame.
-Fault open_tra(Source &source, const char *path, plateio_frame &frame, tra::RowSpans &spans) noexcept {
+// A TRA file's head, whose row spans detection took: its header values and the spans into the frame.
+Fault open_tra(Source &source, const char *path, plateio_frame &frame, const tra::RowSpans &spans) noexcept {
     tra::Head head;
-    if (Fault f = tra::read_spans(source, head, spans)) {
+    if (Fault f = tra::read_head(source, head)) {
         return f;
     }
     const tra::HeaderValues values = tra::parse_header_values(
@@ -192,7 +194,7 @@ struct Described {
 
 Fault describe_file(const Input &input, plateio_frame &frame, Described &file,
                     std::size_t table_limit) noexcept {
-    if (Fault f = open_classified(input, file.source, frame)) {
+    if (Fault f = open_classified(input, file.source, frame, file.spans)) {
         return f;
     }
     const char *path = input.shown_path();

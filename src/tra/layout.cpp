@@ -122,11 +122,10 @@ Fault expand_row_table(std::span<const std::uint8_t> head, RowSpans &spans) noex
     return {};
 }
 
-Fault recognise(std::span<const std::uint8_t> head, std::int64_t size) noexcept {
+Fault recognise(std::span<const std::uint8_t> head, std::int64_t size, RowSpans &spans) noexcept {
     if (head.size() < kStreamOffset) {
         return fault(FaultKind::unknown_short, size >= 0 ? size : static_cast<std::int64_t>(head.size()));
     }
-    RowSpans spans;
     if (Fault f = expand_row_table(head, spans)) {
         return fault(FaultKind::unknown_row, f.a, 2 * f.b);
     }

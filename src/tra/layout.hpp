@@ -57,8 +57,8 @@ Fault expand_row_table(std::span<const std::uint8_t> head, RowSpans &spans) noex
 // exactly three 512-byte blocks, and a file copied from a block-structured disk keeps its last block's
 // padding, so up to 511 trailing bytes are accepted (the readers ignore them); more means something
 // else. Through a pipe, whose length is not known, the row table alone decides. unknown_short,
-// unknown_row or unknown_length when it is not one.
-Fault recognise(std::span<const std::uint8_t> head, std::int64_t size) noexcept;
+// unknown_row or unknown_length when it is not one; `spans` receives its rows when it is.
+Fault recognise(std::span<const std::uint8_t> head, std::int64_t size, RowSpans &spans) noexcept;
 
 // Both: the head read from `source` and its row table expanded, the head kept in `head`.
 Fault read_spans(Source &source, Head &head, RowSpans &spans) noexcept;
