@@ -83,7 +83,8 @@ Fault open_input(const Input &input, Source &source) noexcept {
         if (input.bytes == nullptr && input.length != 0) {
             return argument("the bytes are NULL");
         }
-        if (input.length > static_cast<std::uint64_t>(INT64_MAX)) {
+        // Above INT64_MAX (only where size_t is 64 bits): no file is that long.
+        if ((static_cast<std::uint64_t>(input.length) >> 63) != 0) {
             return argument("the length is larger than any file");
         }
         source.open_memory(input.bytes, input.length);
