@@ -1,14 +1,14 @@
 // The exported X-Area functions. Each owns the C conventions (1/0, records written only on success)
-// and says a fault the one way it is specified to: the container's messages in one table, the
-// import's one line for everything else.
+// and says a fault the one way it is specified to: the container's messages from the table of fault
+// kinds, the import's one line for everything else.
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "api/messages.hpp"
 #include "common/isa.hpp"
 #include "common/memory.hpp"
-#include "host/console.hpp"
 #include "host/image_info.hpp"
 #include "plateio.h"
 #include "xarea/block.hpp"
@@ -21,53 +21,20 @@ using namespace plateio;
 
 namespace {
 
-// The container reader's message for a fault, or nothing for a fault it does not report. Every message
-// but the first is followed by "ERROR" on the same console line.
-const char *container_message(FaultKind kind) noexcept {
-    switch (kind) {
-    case FaultKind::argument:
-    case FaultKind::cannot_open:
-        return " readXImage(): unable to open file ";
-    case FaultKind::container_short:
-    case FaultKind::container_magic:
-        return " readXImage(): no stoe xfile ";
-    case FaultKind::toc_count:
-    case FaultKind::toc_no_memory:
-    case FaultKind::block_no_memory:
-        return " readXImage(): no memory ";
-    case FaultKind::toc_short:
-        return " readXImage(): error reading toc ";
-    case FaultKind::no_header_entry:
-        return " readXImage(): the file contains no image header";
-    case FaultKind::header_seek:
-        return " readXImage(): bad seek for image header ";
-    case FaultKind::header_corrupt:
-    case FaultKind::pixel_corrupt:
-        return " readXImage(): corrupt file ";
-    case FaultKind::no_pixel_entry:
-        return " readXImage(): the file contains no image data ";
-    case FaultKind::pixel_seek:
-        return " readXImage(): bad seek for image data ";
-    default:
-        return nullptr;
-    }
-}
-
 void print_container_fault(const Fault &f) noexcept {
-    std::fputs(container_message(f.kind), stdout);
-    if (f.kind != FaultKind::argument && f.kind != FaultKind::cannot_open) {
-        std::fputs("ERROR\n", stdout);
+    if (const char *message = api::container_message(f.kind)) {
+        std::fputs(message, stdout);
     }
 }
 
 // The import's two functions: the container's own message where the container reader would have
-// printed one, else the import's line.
+// printed one for a file it opened, else the import's line.
 void print_import_fault(const Fault &f, const char *path) noexcept {
-    if (f.kind != FaultKind::argument && f.kind != FaultKind::cannot_open &&
-        container_message(f.kind) != nullptr) {
+    const bool opened = f.kind != FaultKind::argument && f.kind != FaultKind::cannot_open;
+    if (opened && api::container_message(f.kind) != nullptr) {
         print_container_fault(f);
     } else {
-        std::printf("# \x1b[31;1mERROR\x1b[0m READING %s\n", host::shown(path));
+        std::printf("# \x1b[31;1mERROR\x1b[0m READING %s\n", api::shown(path));
     }
 }
 

@@ -1,14 +1,15 @@
-// The quiet functions: either family by content, into the host's own arrays, every fault a code and a
+// The quiet functions: either family by content (the X-Area magic, else the TRA structure), from a
+// path or from the host's bytes in memory, into the host's own arrays, every fault a code and a
 // one-line reason, nothing printed.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
+#include "api/messages.hpp"
 #include "common/fault.hpp"
 #include "common/file.hpp"
 #include "common/isa.hpp"
-#include "host/detect.hpp"
 #include "host/image_info.hpp"
 #include "plateio.h"
 #include "tra/header.hpp"
@@ -27,7 +28,7 @@ static_assert(PLATEIO_VERSION_MAJOR == PLATEIO_PROJECT_VERSION_MAJOR &&
               "the header's version macros and the project's version differ");
 #endif
 
-namespace plateio::host {
+namespace plateio::api {
 
 namespace {
 
@@ -82,7 +83,8 @@ Fault open_input(const Input &input, Source &source) noexcept {
         if (input.bytes == nullptr && input.length != 0) {
             return argument("the bytes are NULL");
         }
-        if (input.length > static_cast<std::uint64_t>(INT64_MAX)) {
+        // Above INT64_MAX (only where size_t is 64 bits): no file is that long.
+        if ((static_cast<std::uint64_t>(input.length) >> 63) != 0) {
             return argument("the length is larger than any file");
         }
         source.open_memory(input.bytes, input.length);
@@ -91,14 +93,16 @@ Fault open_input(const Input &input, Source &source) noexcept {
     if (input.path == nullptr) {
         return argument("path is NULL");
     }
-    if (!path_fits(input.path)) {
+    if (!host::path_fits(input.path)) {
         return fault(FaultKind::path_too_long, static_cast<std::int64_t>(std::strlen(input.path)));
     }
     return source.open(input.path);
 }
 
-// Opens the input and tells its family from its first bytes, which the readers are handed again.
-Fault open_classified(const Input &input, Source &source, plateio_frame &frame) noexcept {
+// Opens the input and tells its family from its first bytes, which the readers are handed again; of
+// a TRA file the row spans are taken from the same look.
+Fault open_classified(const Input &input, Source &source, plateio_frame &frame,
+                      tra::RowSpans &spans) noexcept {
     if (Fault f = open_input(input, source)) {
         return f;
     }
@@ -108,13 +112,21 @@ Fault open_classified(const Input &input, Source &source, plateio_frame &frame) 
         f.system_error = source.peek_error();
         return f;
     }
-    return classify(head, source.size(), frame.family);
+    if (xarea::has_magic(head)) {
+        frame.family = PLATEIO_FAMILY_XAREA;
+        return {};
+    }
+    if (Fault f = tra::recognise(head, source.size(), spans)) {
+        return f;
+    }
+    frame.family = PLATEIO_FAMILY_TRA;
+    return {};
 }
 
-// A TRA file's head: its header values and row spans, into the frame.
-Fault open_tra(Source &source, const char *path, plateio_frame &frame, tra::RowSpans &spans) noexcept {
+// A TRA file's head, whose row spans detection took: its header values and the spans into the frame.
+Fault open_tra(Source &source, const char *path, plateio_frame &frame, const tra::RowSpans &spans) noexcept {
     tra::Head head;
-    if (Fault f = tra::read_spans(source, head, spans)) {
+    if (Fault f = tra::read_head(source, head)) {
         return f;
     }
     const tra::HeaderValues values = tra::parse_header_values(
@@ -183,7 +195,7 @@ struct Described {
 
 Fault describe_file(const Input &input, plateio_frame &frame, Described &file,
                     std::size_t table_limit) noexcept {
-    if (Fault f = open_classified(input, file.source, frame)) {
+    if (Fault f = open_classified(input, file.source, frame, file.spans)) {
         return f;
     }
     const char *path = input.shown_path();
@@ -253,7 +265,7 @@ Fault read_mask(const Input &input, std::uint8_t *mask, std::size_t capacity, pl
 
 } // namespace
 
-} // namespace plateio::host
+} // namespace plateio::api
 
 using namespace plateio;
 
@@ -268,8 +280,8 @@ PLATEIO_API std::int32_t plateio_probe(const char *path, plateio_frame *frame) {
     if (frame == nullptr) {
         return PLATEIO_E_ARGUMENT;
     }
-    host::reset(*frame);
-    return host::finish(*frame, host::probe(path, *frame));
+    api::reset(*frame);
+    return api::finish(*frame, api::probe(path, *frame));
 }
 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read(const char *path, std::int32_t *pixels,
@@ -278,8 +290,8 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read(const char *path, st
     if (frame == nullptr) {
         return PLATEIO_E_ARGUMENT;
     }
-    host::reset(*frame);
-    return host::finish(*frame, host::read(host::from_path(path), pixels, capacity, *frame, flags));
+    api::reset(*frame);
+    return api::finish(*frame, api::read(api::from_path(path), pixels, capacity, *frame, flags));
 }
 
 PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read_memory(const void *bytes, size_t length,
@@ -289,9 +301,8 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read_memory(const void *b
     if (frame == nullptr) {
         return PLATEIO_E_ARGUMENT;
     }
-    host::reset(*frame);
-    return host::finish(*frame,
-                        host::read(host::from_memory(bytes, length), pixels, capacity, *frame, flags));
+    api::reset(*frame);
+    return api::finish(*frame, api::read(api::from_memory(bytes, length), pixels, capacity, *frame, flags));
 }
 
 PLATEIO_API std::int32_t plateio_read_mask(const char *path, std::uint8_t *mask, size_t capacity,
@@ -299,8 +310,8 @@ PLATEIO_API std::int32_t plateio_read_mask(const char *path, std::uint8_t *mask,
     if (frame == nullptr) {
         return PLATEIO_E_ARGUMENT;
     }
-    host::reset(*frame);
-    return host::finish(*frame, host::read_mask(host::from_path(path), mask, capacity, *frame));
+    api::reset(*frame);
+    return api::finish(*frame, api::read_mask(api::from_path(path), mask, capacity, *frame));
 }
 
 PLATEIO_API std::int32_t plateio_read_mask_memory(const void *bytes, size_t length, std::uint8_t *mask,
@@ -308,49 +319,12 @@ PLATEIO_API std::int32_t plateio_read_mask_memory(const void *bytes, size_t leng
     if (frame == nullptr) {
         return PLATEIO_E_ARGUMENT;
     }
-    host::reset(*frame);
-    return host::finish(*frame, host::read_mask(host::from_memory(bytes, length), mask, capacity, *frame));
+    api::reset(*frame);
+    return api::finish(*frame, api::read_mask(api::from_memory(bytes, length), mask, capacity, *frame));
 }
 
 PLATEIO_API const char *plateio_strerror(std::int32_t code) {
-    switch (code) {
-    case PLATEIO_OK:
-        return "success";
-    case PLATEIO_E_ARGUMENT:
-        return "invalid argument";
-    case PLATEIO_E_OPEN:
-        return "cannot open the file";
-    case PLATEIO_E_FORMAT:
-        return "not a TRA or X-Area file";
-    case PLATEIO_E_NOT_CONTAINER:
-        return "not an X-Area container";
-    case PLATEIO_E_TOC:
-        return "damaged table of contents";
-    case PLATEIO_E_NO_HEADER:
-        return "no image header entry";
-    case PLATEIO_E_HEADER_SEEK:
-        return "image header entry out of reach";
-    case PLATEIO_E_NO_PIXELS:
-        return "no pixel entry";
-    case PLATEIO_E_PIXEL_SEEK:
-        return "pixel entry out of reach";
-    case PLATEIO_E_CORRUPT:
-        return "entry outside the file";
-    case PLATEIO_E_SHORT:
-        return "file or pixel entry cut short";
-    case PLATEIO_E_ROW_TABLE:
-        return "TRA row wider than the grid";
-    case PLATEIO_E_SIZE:
-        return "image size impossible";
-    case PLATEIO_E_NO_MEMORY:
-        return "out of memory";
-    case PLATEIO_E_CAPACITY:
-        return "array too small for the image";
-    case PLATEIO_E_PATH:
-        return "path too long";
-    default:
-        return "unknown result code";
-    }
+    return api::code_name(code);
 }
 
 } // extern "C"
