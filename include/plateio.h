@@ -10,9 +10,11 @@
  *     ("XArea_ImgHdr") and the pixel block ("XArea_Image", plain or difference-coded) are taken.
  *
  * Conventions of every function below:
- *   - Results are 1 for success and 0 for failure. A failure is reported on standard output (through
- *     the C library's stdout) with the message given in the function's description; nothing else is
- *     ever printed except where a description says so.
+ *   - The twelve readers and transforms return 1 for success and 0 for failure (or nothing), and
+ *     report a failure on standard output (through the C library's stdout) with the message given in
+ *     the function's description; they print nothing else except where a description says so. The
+ *     quiet plateio_ functions return 0 for success or a positive PLATEIO_E_ code, and never print
+ *     (see "The quiet API").
  *   - A reader that fails leaves the host's records and out-parameters as they were (readXImage is
  *     the one exception, see there) and keeps nothing allocated or open.
  *   - Blocks handed to the host are allocated with malloc() and released by the host with free().
@@ -37,6 +39,11 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* The version of this header; plateio_version() gives the library's at run time. */
+#define PLATEIO_VERSION_MAJOR 1
+#define PLATEIO_VERSION_MINOR 1
+#define PLATEIO_VERSION_PATCH 0
 
 #if defined(__GNUC__)
 #define PLATEIO_API __attribute__((visibility("default")))
@@ -228,8 +235,8 @@ PLATEIO_API int32_t read_az_tra(const char *path, remap_target *target, int32_t 
 /* Reads the container of an X-Area file: checks the magic "STOE_XFILE", reads the table of
  * contents, copies the first entry named "XArea_ImgHdr" into *header (at most 412 bytes; the record
  * is cleared first) and the first entry named "XArea_Image" into a new block stored in *block
- * (the entry's bytes; release it with free()). Behind the entry's bytes the block carries a small
- * trailer, at the end of its allocation, that tells uncompressImage the entry's length (see there).
+ * (the entry's bytes; release it with free()). The block is sealed so that uncompressImage knows
+ * where the entry ends: hand it on as it is, neither moved nor resized.
  * Returns 1; or 0 after one of its messages (" readXImage(): ..." without a line end, followed by
  * the line "ERROR" for every failure but a file that cannot be opened). On a failure after the
  * header entry was read, *header already holds it; on a failure while taking the pixel entry,
@@ -242,11 +249,9 @@ PLATEIO_API int32_t readXImage(const char *path, xi_header *header, void **block
 /* Replaces a difference-coded pixel block by its width * height decoded pixels when
  * header->compression is 1, and does nothing otherwise. *block must come from malloc (as readXImage
  * hands it out); it is released and *block receives the new array (release it with free()).
- * The entry's length: a block from readXImage carries it in its trailer, and no byte behind the entry
- * is ever decoded. A block the host made itself carries no valid trailer (its tag mixes the length
- * with the block's address and allocated size, which a host's bytes match only by an accident of one
- * in 2^64); it is taken to be as long as its allocation (malloc_usable_size), so a host that builds
- * its own block makes it complete, or clears it to its allocated size.
+ * Of a block from readXImage no byte behind the entry is ever decoded. A block the host made itself
+ * is taken to be as long as its allocation (malloc_usable_size): make it complete, or clear it to its
+ * allocated size.
  * An entry that ends early: pixels past the last code it holds are 0 (and cost no memory: the array
  * starts as zero pages and only the pixels the entry describes are written); a code whose value lies
  * past the entry's end, or past its section, adds 0 and is counted. Such a block, or one whose codes
@@ -317,10 +322,6 @@ PLATEIO_API void anti_correct(double *point, const geometry_params *params, doub
  * The family of a file is told by its content, never by its name. They keep no state and are
  * safe to call from several threads at once on different frames and arrays
  * (plateio_correct_points: as far as the host's sind and cosd allow). */
-
-#define PLATEIO_VERSION_MAJOR 1
-#define PLATEIO_VERSION_MINOR 1
-#define PLATEIO_VERSION_PATCH 0
 
 /* The file families, in plateio_frame.family. */
 enum { PLATEIO_FAMILY_UNKNOWN = 0, PLATEIO_FAMILY_TRA = 1, PLATEIO_FAMILY_XAREA = 2 };
@@ -409,6 +410,18 @@ PLATEIO_API int32_t plateio_read(const char *path, int32_t *pixels, size_t capac
  * only its header and row table). Capacity protocol and results as plateio_read. Overflowed pixels
  * are not marked: they carry a value, PIXEL_OVERFLOW. */
 PLATEIO_API int32_t plateio_read_mask(const char *path, uint8_t *mask, size_t capacity, plateio_frame *frame);
+
+/* plateio_read and plateio_read_mask on a file held in memory: the `length` bytes at `bytes` are read
+ * as the content of a file of that length, with the same results, frame and capacity protocol
+ * (`pixels` or `mask` NULL with capacity 0 fills the frame and gives PLATEIO_E_CAPACITY for an image
+ * that is not empty). No byte outside bytes[0 .. length - 1] is read, and the bytes are not kept after
+ * the call. frame->info.path is empty. A NULL `bytes` with a length above 0 gives PLATEIO_E_ARGUMENT;
+ * a length of 0 is an empty file. A host uses them for content that is not a file of its own: a
+ * decompressed stream, a buffer received, a part of a larger file. */
+PLATEIO_API int32_t plateio_read_memory(const void *bytes, size_t length, int32_t *pixels, size_t capacity,
+                                        plateio_frame *frame, uint32_t flags);
+PLATEIO_API int32_t plateio_read_mask_memory(const void *bytes, size_t length, uint8_t *mask, size_t capacity,
+                                             plateio_frame *frame);
 
 /* A short text naming a result code ("success" for 0). A static string; never release it. */
 PLATEIO_API const char *plateio_strerror(int32_t code);

@@ -14,6 +14,7 @@
 
 #include "plateio.h"
 #include "support/console.hpp"
+#include "support/guarded_bytes.hpp"
 #include "support/reference.hpp"
 #include "support/sentinel.hpp"
 #include "support/temp_dir.hpp"
@@ -45,28 +46,62 @@ std::vector<std::uint8_t> byte_mutations(std::uint8_t original) {
     return values;
 }
 
+// A host's probe-then-read through `read(array, capacity, frame)`: the size asked for, then read.
+template <class Element, class Read>
+std::int32_t read_as_host(Read read, plateio_frame &frame, std::vector<Element> &array) {
+    std::int32_t code = read(nullptr, 0, &frame);
+    if (code == PLATEIO_E_CAPACITY) {
+        array.assign(static_cast<std::size_t>(frame.width) * static_cast<std::size_t>(frame.height),
+                     Element{7});
+        code = read(array.data(), array.size(), &frame);
+    }
+    return code;
+}
+
+// A read of the bytes in memory gives what the read of the file gave: code, frame (but for the path,
+// which a read from memory leaves empty) and array.
+template <class Element>
+void expect_same_from_memory(std::int32_t code, plateio_frame frame, const std::vector<Element> &array,
+                             std::int32_t memory_code, const plateio_frame &memory_frame,
+                             const std::vector<Element> &memory_array) {
+    EXPECT_EQ(memory_code, code) << memory_frame.reason;
+    std::memset(frame.info.path, 0, sizeof frame.info.path);
+    EXPECT_TRUE(same_bytes(memory_frame, frame)) << memory_frame.reason << " | " << frame.reason;
+    EXPECT_TRUE(memory_array == array);
+}
+
 // plateio_read on the same file, with each flag: nothing printed on either stream, whatever the bytes;
 // a file the specified readers load (`marked`, `kept` their pixels, null when they refuse it) is read
 // to exactly their pixels, unless it is told to be of the other family; one they refuse is refused
-// with a code and a reason.
-void check_quiet(const std::string &path, bool xarea, const std::vector<std::int32_t> *marked,
-                 const std::vector<std::int32_t> *kept) {
+// with a code and a reason. The same bytes read from memory, right before an unreadable page, give
+// the same results as the file, through plateio_read_mask too.
+void check_quiet(const std::string &path, const Bytes &bytes, bool xarea,
+                 const std::vector<std::int32_t> *marked, const std::vector<std::int32_t> *kept) {
     SCOPED_TRACE("plateio_read");
+    const GuardedBytes memory(bytes);
     for (const std::uint32_t flags : {0u, static_cast<std::uint32_t>(PLATEIO_KEEP_SATURATED)}) {
         const std::vector<std::int32_t> *legacy = flags != 0 && !xarea ? kept : marked;
         plateio_frame frame;
+        plateio_frame memory_frame;
         std::vector<std::int32_t> pixels;
+        std::vector<std::int32_t> memory_pixels;
         std::int32_t code = -1;
+        std::int32_t memory_code = -1;
         EXPECT_EQ(capture_stdout_and_stderr([&] {
-                      code = plateio_read(path.c_str(), nullptr, 0, &frame, flags);
-                      if (code == PLATEIO_E_CAPACITY) {
-                          pixels.assign(static_cast<std::size_t>(frame.width) *
-                                            static_cast<std::size_t>(frame.height),
-                                        -7);
-                          code = plateio_read(path.c_str(), pixels.data(), pixels.size(), &frame, flags);
-                      }
+                      code = read_as_host(
+                          [&](std::int32_t *out, std::size_t capacity, plateio_frame *into) {
+                              return plateio_read(path.c_str(), out, capacity, into, flags);
+                          },
+                          frame, pixels);
+                      memory_code = read_as_host(
+                          [&](std::int32_t *out, std::size_t capacity, plateio_frame *into) {
+                              return plateio_read_memory(memory.data(), memory.size(), out, capacity, into,
+                                                         flags);
+                          },
+                          memory_frame, memory_pixels);
                   }),
                   "");
+        expect_same_from_memory(code, frame, pixels, memory_code, memory_frame, memory_pixels);
         const bool same_family = (frame.family == PLATEIO_FAMILY_XAREA) == xarea;
         if (code == PLATEIO_OK && same_family) {
             ASSERT_NE(legacy, nullptr) << "read a file the specified readers refuse";
@@ -80,6 +115,21 @@ void check_quiet(const std::string &path, bool xarea, const std::vector<std::int
         }
         EXPECT_EQ(code != PLATEIO_OK, frame.reason[0] != '\0' && frame.warnings == 0);
     }
+    plateio_frame frame;
+    plateio_frame memory_frame;
+    std::vector<std::uint8_t> mask;
+    std::vector<std::uint8_t> memory_mask;
+    const std::int32_t code = read_as_host(
+        [&](std::uint8_t *out, std::size_t capacity, plateio_frame *into) {
+            return plateio_read_mask(path.c_str(), out, capacity, into);
+        },
+        frame, mask);
+    const std::int32_t memory_code = read_as_host(
+        [&](std::uint8_t *out, std::size_t capacity, plateio_frame *into) {
+            return plateio_read_mask_memory(memory.data(), memory.size(), out, capacity, into);
+        },
+        memory_frame, memory_mask);
+    expect_same_from_memory(code, frame, mask, memory_code, memory_frame, memory_mask);
 }
 
 // ---- TRA ----------------------------------------------------------------------------------------
@@ -118,7 +168,7 @@ void check_tra(const TempDir &dir, const Bytes &bytes, bool remap) {
     };
     const auto marked = reference::tra_grid(view, true);
     const auto kept = reference::tra_grid(view, false);
-    check_quiet(path, false, marked ? &*marked : nullptr, kept ? &*kept : nullptr);
+    check_quiet(path, bytes, false, marked ? &*marked : nullptr, kept ? &*kept : nullptr);
     for (const Variant &v :
          {Variant{"read_tra", read_tra, true}, Variant{"read_short_tra", read_short_tra, false}}) {
         SCOPED_TRACE(v.name);
@@ -343,7 +393,7 @@ void check_xarea(const TempDir &dir, const Bytes &bytes) {
         }
     }
     const reference::Import expected = reference::import(view, path);
-    check_quiet(path, bytes.size() >= 11 && std::memcmp(bytes.data(), "STOE_XFILE", 11) == 0,
+    check_quiet(path, bytes, bytes.size() >= 11 && std::memcmp(bytes.data(), "STOE_XFILE", 11) == 0,
                 expected.result == 1 ? &expected.marked : nullptr, nullptr);
     {
         SCOPED_TRACE("read_xi");

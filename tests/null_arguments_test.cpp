@@ -164,7 +164,7 @@ std::vector<Case> cases() {
              return convert_8_to_double(nullptr) == 0.0 && convert_4_to_int(nullptr) == 0 ? 1 : kWrote;
          },
          "", 1},
-        {"the quiet functions, NULL path, frame or array",
+        {"the quiet functions, NULL path, bytes, frame or array",
          [](S tra, S) {
              plateio_frame frame;
              std::int32_t pixels[4];
@@ -178,7 +178,15 @@ std::vector<Case> cases() {
                  plateio_read(tra.c_str(), pixels, 4, &frame, 2u) == PLATEIO_E_ARGUMENT &&
                  plateio_read_mask(nullptr, mask, 4, &frame) == PLATEIO_E_ARGUMENT &&
                  plateio_read_mask(tra.c_str(), mask, 4, nullptr) == PLATEIO_E_ARGUMENT &&
-                 plateio_read_mask(tra.c_str(), nullptr, 1440000, &frame) == PLATEIO_E_ARGUMENT;
+                 plateio_read_mask(tra.c_str(), nullptr, 1440000, &frame) == PLATEIO_E_ARGUMENT &&
+                 plateio_read_memory(nullptr, 1, pixels, 4, &frame, 0) == PLATEIO_E_ARGUMENT &&
+                 frame.reason[0] != '\0' &&
+                 plateio_read_memory(mask, 4, pixels, 4, nullptr, 0) == PLATEIO_E_ARGUMENT &&
+                 plateio_read_mask_memory(nullptr, 1, mask, 4, &frame) == PLATEIO_E_ARGUMENT &&
+                 plateio_read_mask_memory(mask, 4, mask, 4, nullptr) == PLATEIO_E_ARGUMENT &&
+                 // No bytes at all are an empty file, which is neither family.
+                 plateio_read_memory(nullptr, 0, pixels, 4, &frame, 0) == PLATEIO_E_FORMAT &&
+                 plateio_read_mask_memory(nullptr, 0, mask, 4, &frame) == PLATEIO_E_FORMAT;
              return arguments ? 1 : 0;
          },
          "", 1},

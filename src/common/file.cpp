@@ -1,5 +1,6 @@
 #include "common/file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -7,6 +8,7 @@
 namespace plateio {
 
 Fault Source::open(const char *path) noexcept {
+    in_memory_ = false;
     errno = 0;
     file_.reset(path != nullptr ? std::fopen(path, "rb") : nullptr);
     if (!file_) {
@@ -24,7 +26,20 @@ Fault Source::open(const char *path) noexcept {
     return {};
 }
 
+void Source::open_memory(const void *bytes, std::size_t length) noexcept {
+    file_.reset();
+    memory_ = static_cast<const std::uint8_t *>(bytes);
+    in_memory_ = true;
+    position_ = 0;
+    size_ = static_cast<std::int64_t>(length);
+}
+
 std::span<const std::uint8_t> Source::peek() noexcept {
+    if (in_memory_) {
+        // Nothing to hand out again: the span is there to be read from its start.
+        const auto length = static_cast<std::uint64_t>(size_);
+        return {memory_, static_cast<std::size_t>(std::min<std::uint64_t>(length, kPeekBytes))};
+    }
     if (!peeked_once_) {
         peeked_once_ = true;
         const ReadResult got = read(peeked_.data(), peeked_.size());
@@ -37,6 +52,15 @@ std::span<const std::uint8_t> Source::peek() noexcept {
 ReadResult Source::read(void *into, std::size_t count) noexcept {
     ReadResult result;
     auto *out = static_cast<std::uint8_t *>(into);
+    if (in_memory_) {
+        const auto length = static_cast<std::uint64_t>(size_);
+        if (position_ < length) {
+            result.bytes = static_cast<std::size_t>(std::min<std::uint64_t>(count, length - position_));
+            std::memcpy(out, memory_ + position_, result.bytes);
+            position_ += result.bytes;
+        }
+        return result;
+    }
     if (replayed_ < peeked_bytes_) {
         const std::size_t take = std::min(count, peeked_bytes_ - replayed_);
         std::memcpy(out, peeked_.data() + replayed_, take);
@@ -58,6 +82,17 @@ ReadResult Source::read(void *into, std::size_t count) noexcept {
 }
 
 bool Source::seek(std::int64_t offset, int *system_error) noexcept {
+    if (in_memory_) {
+        // As on a regular file, a position past the end is allowed; the read after it comes up short.
+        if (offset < 0) {
+            if (system_error != nullptr) {
+                *system_error = EINVAL;
+            }
+            return false;
+        }
+        position_ = static_cast<std::uint64_t>(offset);
+        return true;
+    }
     // The peeked bytes are not handed out again after a seek: the file's own position rules.
     replayed_ = peeked_bytes_;
     errno = 0;

@@ -1,5 +1,5 @@
-// The file a call reads: a handle that closes itself, what is known of its size, and reads that say
-// how they ended.
+// The file a call reads: a handle that closes itself, or the host's bytes in memory; what is known of
+// its size, and reads that say how they ended.
 #pragma once
 
 #include <array>
@@ -26,9 +26,11 @@ struct ReadResult {
     bool complete(std::size_t wanted) const noexcept { return bytes == wanted; }
 };
 
-// One opened file. Reads are sequential from the start unless a seek says otherwise; the first bytes
-// may be peeked at (to tell the family) and are then handed out again by the next reads, so that a
-// pipe need not be read twice and a regular file need not be sought back.
+// One opened file, or a span of memory read as one. Reads are sequential from the start unless a seek
+// says otherwise; the first bytes may be peeked at (to tell the family) and are then handed out again
+// by the next reads, so that a pipe need not be read twice and a regular file need not be sought back.
+// In memory every read and seek behaves as on a regular file of the span's length, and no byte outside
+// the span is ever touched.
 class Source {
   public:
     static constexpr std::size_t kPeekBytes = 1536;
@@ -36,7 +38,9 @@ class Source {
     // Opens `path` for reading in binary mode. cannot_open (with the system's reason) when it cannot.
     Fault open(const char *path) noexcept;
 
-    std::FILE *file() const noexcept { return file_.get(); }
+    // Reads the `length` bytes at `bytes` as the file (`bytes` may be null for an empty one).
+    // Requires a length that an int64 holds.
+    void open_memory(const void *bytes, std::size_t length) noexcept;
 
     // Closes the file before the call ends (before a host routine runs, say).
     void close() noexcept { file_.reset(); }
@@ -60,6 +64,9 @@ class Source {
 
   private:
     File file_;
+    const std::uint8_t *memory_ = nullptr; // in memory: the span, and the position in it
+    bool in_memory_ = false;
+    std::uint64_t position_ = 0;
     std::int64_t size_ = -1;
     std::array<std::uint8_t, kPeekBytes> peeked_{};
     bool peeked_once_ = false;

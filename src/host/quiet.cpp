@@ -58,15 +58,48 @@ std::int32_t finish(plateio_frame &frame, const Fault &f) noexcept {
     return result_code(f);
 }
 
-// Opens the file and tells its family from its first bytes, which the readers are handed again.
-Fault open_classified(const char *path, Source &source, plateio_frame &frame) noexcept {
-    if (path == nullptr) {
+// What a quiet function reads: the file at `path`, or the host's `length` bytes at `bytes`.
+struct Input {
+    const char *path = nullptr;
+    const void *bytes = nullptr;
+    std::size_t length = 0;
+    bool in_memory = false;
+
+    // The path the frame shows: none for bytes in memory.
+    const char *shown_path() const noexcept { return in_memory ? "" : path; }
+};
+
+Input from_path(const char *path) noexcept {
+    return {path, nullptr, 0, false};
+}
+
+Input from_memory(const void *bytes, std::size_t length) noexcept {
+    return {nullptr, bytes, length, true};
+}
+
+Fault open_input(const Input &input, Source &source) noexcept {
+    if (input.in_memory) {
+        if (input.bytes == nullptr && input.length != 0) {
+            return argument("the bytes are NULL");
+        }
+        if (input.length > static_cast<std::uint64_t>(INT64_MAX)) {
+            return argument("the length is larger than any file");
+        }
+        source.open_memory(input.bytes, input.length);
+        return {};
+    }
+    if (input.path == nullptr) {
         return argument("path is NULL");
     }
-    if (!path_fits(path)) {
-        return fault(FaultKind::path_too_long, static_cast<std::int64_t>(std::strlen(path)));
+    if (!path_fits(input.path)) {
+        return fault(FaultKind::path_too_long, static_cast<std::int64_t>(std::strlen(input.path)));
     }
-    if (Fault f = source.open(path)) {
+    return source.open(input.path);
+}
+
+// Opens the input and tells its family from its first bytes, which the readers are handed again.
+Fault open_classified(const Input &input, Source &source, plateio_frame &frame) noexcept {
+    if (Fault f = open_input(input, source)) {
         return f;
     }
     const auto head = source.peek();
@@ -148,11 +181,12 @@ struct Described {
     std::size_t pixels = 0;
 };
 
-Fault describe_file(const char *path, plateio_frame &frame, Described &file,
+Fault describe_file(const Input &input, plateio_frame &frame, Described &file,
                     std::size_t table_limit) noexcept {
-    if (Fault f = open_classified(path, file.source, frame)) {
+    if (Fault f = open_classified(input, file.source, frame)) {
         return f;
     }
+    const char *path = input.shown_path();
     if (frame.family == PLATEIO_FAMILY_TRA) {
         file.pixels = tra::kGridPixels;
         return open_tra(file.source, path, frame, file.spans);
@@ -162,16 +196,16 @@ Fault describe_file(const char *path, plateio_frame &frame, Described &file,
 
 Fault probe(const char *path, plateio_frame &frame) noexcept {
     Described file;
-    return describe_file(path, frame, file, kProbeTableBytes);
+    return describe_file(from_path(path), frame, file, kProbeTableBytes);
 }
 
-Fault read(const char *path, std::int32_t *out, std::size_t capacity, plateio_frame &frame,
+Fault read(const Input &input, std::int32_t *out, std::size_t capacity, plateio_frame &frame,
            std::uint32_t flags) noexcept {
     if ((flags & ~PLATEIO_KEEP_SATURATED) != 0) {
         return argument("unknown flags");
     }
     Described file;
-    if (Fault f = describe_file(path, frame, file, xarea::kWholeTable)) {
+    if (Fault f = describe_file(input, frame, file, xarea::kWholeTable)) {
         return f;
     }
     if (Fault f = check_capacity(file.pixels, capacity, out)) {
@@ -200,9 +234,9 @@ Fault read(const char *path, std::int32_t *out, std::size_t capacity, plateio_fr
     return {};
 }
 
-Fault read_mask(const char *path, std::uint8_t *mask, std::size_t capacity, plateio_frame &frame) noexcept {
+Fault read_mask(const Input &input, std::uint8_t *mask, std::size_t capacity, plateio_frame &frame) noexcept {
     Described file;
-    if (Fault f = describe_file(path, frame, file, xarea::kWholeTable)) {
+    if (Fault f = describe_file(input, frame, file, xarea::kWholeTable)) {
         return f;
     }
     if (Fault f = check_capacity(file.pixels, capacity, mask)) {
@@ -245,7 +279,19 @@ PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read(const char *path, st
         return PLATEIO_E_ARGUMENT;
     }
     host::reset(*frame);
-    return host::finish(*frame, host::read(path, pixels, capacity, *frame, flags));
+    return host::finish(*frame, host::read(host::from_path(path), pixels, capacity, *frame, flags));
+}
+
+PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t plateio_read_memory(const void *bytes, size_t length,
+                                                                   std::int32_t *pixels, size_t capacity,
+                                                                   plateio_frame *frame,
+                                                                   std::uint32_t flags) {
+    if (frame == nullptr) {
+        return PLATEIO_E_ARGUMENT;
+    }
+    host::reset(*frame);
+    return host::finish(*frame,
+                        host::read(host::from_memory(bytes, length), pixels, capacity, *frame, flags));
 }
 
 PLATEIO_API std::int32_t plateio_read_mask(const char *path, std::uint8_t *mask, size_t capacity,
@@ -254,7 +300,16 @@ PLATEIO_API std::int32_t plateio_read_mask(const char *path, std::uint8_t *mask,
         return PLATEIO_E_ARGUMENT;
     }
     host::reset(*frame);
-    return host::finish(*frame, host::read_mask(path, mask, capacity, *frame));
+    return host::finish(*frame, host::read_mask(host::from_path(path), mask, capacity, *frame));
+}
+
+PLATEIO_API std::int32_t plateio_read_mask_memory(const void *bytes, size_t length, std::uint8_t *mask,
+                                                  size_t capacity, plateio_frame *frame) {
+    if (frame == nullptr) {
+        return PLATEIO_E_ARGUMENT;
+    }
+    host::reset(*frame);
+    return host::finish(*frame, host::read_mask(host::from_memory(bytes, length), mask, capacity, *frame));
 }
 
 PLATEIO_API const char *plateio_strerror(std::int32_t code) {

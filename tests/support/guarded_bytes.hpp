@@ -1,0 +1,49 @@
+// A copy of some bytes placed so that the first byte past them, and the last before them, lie in pages
+// that cannot be read: a reader that strays outside the span crashes instead of reading a neighbour.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <stdexcept>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace plateio::test {
+
+class GuardedBytes {
+  public:
+    explicit GuardedBytes(std::span<const std::uint8_t> bytes) {
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const std::size_t inner = (bytes.size() + page - 1) / page * page;
+        mapped_ = inner + 2 * page;
+        void *map = ::mmap(nullptr, mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) {
+            throw std::runtime_error("mmap failed");
+        }
+        base_ = static_cast<std::uint8_t *>(map);
+        if (inner != 0 && ::mprotect(base_ + page, inner, PROT_READ | PROT_WRITE) != 0) {
+            ::munmap(map, mapped_);
+            throw std::runtime_error("mprotect failed");
+        }
+        data_ = base_ + page + inner - bytes.size();
+        if (!bytes.empty()) {
+            std::memcpy(data_, bytes.data(), bytes.size());
+        }
+        size_ = bytes.size();
+    }
+    ~GuardedBytes() { ::munmap(base_, mapped_); }
+    GuardedBytes(const GuardedBytes &) = delete;
+    GuardedBytes &operator=(const GuardedBytes &) = delete;
+
+    const void *data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+
+  private:
+    std::uint8_t *base_ = nullptr;
+    std::uint8_t *data_ = nullptr;
+    std::size_t mapped_ = 0;
+    std::size_t size_ = 0;
+};
+
+} // namespace plateio::test
