@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "plateio.h"
@@ -707,6 +708,112 @@ TEST(ToolInfo, JsonIsAlwaysValidAndHasAnObjectForEveryFileInOrder) {
             }
             EXPECT_EQ(unescape_name(text), c.files[i]) << "the name's bytes come back";
         }
+    }
+}
+
+} // namespace
+} // namespace plateio::test
+
+namespace plateio::test {
+namespace {
+
+// Inputs and outputs a hostile user can arrange, each run through a shell: what the tool must say,
+// and that it never crashes, blocks, loses output silently or leaves half a job behind.
+TEST(ToolHostile, EachArrangementEndsWithItsStatusAndMessage) {
+    const ToolFiles &files = tool_files();
+    TempDir dir;
+    for (const auto &[name, width, height, coded] : std::vector<std::tuple<std::string, int, int, bool>>{
+             {"0x1025.xa", 0, 1025, false}, {"1025x0.xa", 1025, 0, true}, {"0x1025c.xa", 0, 1025, true}}) {
+        dir.write(name, writers::xarea_file(writers::make_xi_header(width, height, coded ? 1 : 0),
+                                            std::vector<std::int32_t>{}, coded));
+    }
+    const std::string q = "'" + dir.path() + "'/";
+    const std::string tool = std::string("'") + PLATEIO_TOOL + "' ";
+    const std::string xa = "'" + files.xarea + "'";
+    const std::string long_stem = std::string(250, 'm');
+    struct Case {
+        const char *name;
+        std::string command;
+        int status;
+        std::string message; // a part of standard error
+    };
+    const Case cases[] = {
+        {"info --json to a full device", tool + "info --json " + xa + " > /dev/full", 1,
+         "plateio: write error: No space left on device\n"},
+        {"info to a full device", tool + "info " + xa + " > /dev/full", 1, "write error: No space left"},
+        {"correct to a full device", tool + "correct --distance 200 3 4 > /dev/full", 1, "write error"},
+        {"preview of 0 x 1025", tool + "preview -o " + q + "p.png " + q + "0x1025.xa", 1,
+         "0 x 1025 pixels: nothing"},
+        {"preview of coded 1025 x 0", tool + "preview -o " + q + "p.png " + q + "1025x0.xa", 1,
+         "nothing to draw"},
+        {"preview of coded 0 x 1025", tool + "preview --size 8 -o " + q + "p.png " + q + "0x1025c.xa", 1,
+         "nothing to draw"},
+        {"gzip", "gzip -c " + xa + " > " + q + "in.gz && " + tool + "info " + q + "in.gz", 0, ""},
+        {"bzip2 under another name",
+         "bzip2 -c " + xa + " > " + q + "in.tra && " + tool + "info " + q + "in.tra", 0, ""},
+        {"xz into npy",
+         "xz -c " + xa + " > " + q + "in.xz && " + tool + "convert -o " + q + "xz.npy " + q + "in.xz", 0, ""},
+        {"capped by the limit",
+         "gzip -c " + xa + " > " + q + "c.gz && PLATEIO_DECOMPRESS_LIMIT=1K " + tool + "info " + q + "c.gz",
+         1, "gzip content larger than the limit of 1024 bytes"},
+        {"a bomb of zeros",
+         "head -c 100000000 /dev/zero | bzip2 > " + q + "z.bz2 && " + tool + "info " + q + "z.bz2", 1,
+         "bzip2 content larger than the limit of 23977216 bytes"},
+        {"damaged gzip", "printf '\\037\\213\\010\\000abc' > " + q + "d.gz && " + tool + "info " + q + "d.gz",
+         1, "d.gz: gzip"},
+        {"control characters in a name", tool + "info " + q + "\"$(printf 'a\\033[31m\\nb')\"", 1,
+         "a\\x1b[31m\\x0ab: No such file"},
+        {"invalid UTF-8 in a usage error", tool + "info --$(printf '\\377')", 2, "unknown option '--\\xff'"},
+        {"a mask name too long", tool + "convert --mask -o " + q + long_stem + ".npy " + xa, 1,
+         long_stem + ".mask.npy: File name too long"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunResult r = run_program("/bin/sh", {"-c", c.command});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('\033'), std::string::npos) << "no raw ESC on the terminal";
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file(long_stem + ".npy"))) << "no image without its mask";
+    EXPECT_FALSE(std::filesystem::exists(dir.file("p.png")));
+    EXPECT_EQ(read_npy(dir.file("xz.npy")).values, library_pixels(files.xarea, true).pixels);
+}
+
+// The memory bound of the library, 64 MiB + 8 bytes a pixel byte, held by the tool on a large
+// difference-coded exposure, whatever it writes (peak resident memory of the tool's process).
+TEST(ToolHostile, ConvertAndInfoStayWithinTheMemoryBound) {
+    TempDir dir;
+    const std::string big = dir.file("big.xa");
+    ASSERT_EQ(
+        plateio({"synth", "--format", "xarea", "--compressed", "--size", "3000x3000", "-o", big}).status, 0);
+    const double bound_kib = (64.0 * 1024 * 1024 + 8.0 * 4 * 3000 * 3000) / 1024;
+    const std::vector<std::vector<std::string>> runs = {
+        {"info", big},
+        {"convert", "--to", "npy", "--mask", "-o", dir.file("o.npy"), big},
+        {"convert", "--to", "tiff", "-o", dir.file("o.tif"), big},
+        {"convert", "--to", "cbf", "--mask", "-o", dir.file("o.cbf"), big},
+#ifdef PLATEIO_TOOL_HAS_HDF5
+        {"convert", "--to", "h5", "--mask", "-o", dir.file("o.h5"), big},
+#endif
+    };
+    for (const auto &run : runs) {
+        SCOPED_TRACE(run[0] + " " + run[1] + " " + run[run.size() - 2]);
+        std::vector<std::string> args = {
+            "-c",
+            "import resource, subprocess, sys\n"
+            "done = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL)\n"
+            "print(done.returncode, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)",
+            PLATEIO_TOOL};
+        args.insert(args.end(), run.begin(), run.end());
+        const RunResult r = run_program(PLATEIO_PYTHON, args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::istringstream words(r.out);
+        int status = -1;
+        double peak_kib = 0;
+        words >> status >> peak_kib;
+        EXPECT_EQ(status, 0);
+        EXPECT_GT(peak_kib, 4.0 * 3000 * 3000 / 1024) << "the pixels alone are this large";
+        EXPECT_LE(peak_kib, bound_kib);
     }
 }
 
