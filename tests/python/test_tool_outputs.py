@@ -95,3 +95,19 @@ def test_every_output_carries_the_same_header_and_no_real_count_reaches_saturati
             assert value == header, name
             assert {k: type(v) for k, v in value.items()} == {k: type(v) for k, v in header.items()}, name
     assert len(seen) == 9
+
+
+def test_a_name_holding_the_binary_boundary_reads_back_in_fabio_and_pycbf(exposures, plateio_tool, tmp_path):
+    source = tmp_path / "a--CIF-BINARY-FORMAT-SECTION--b.xa"
+    source.write_bytes(open(exposures["xarea_small"], "rb").read())
+    out = str(tmp_path / "named.cbf")
+    plateio_tool.run("convert", "-o", out, str(source))
+    expected = plateio_tool.pixels(exposures["xarea_small"])
+    np.testing.assert_array_equal(fabio.open(out).data, expected)
+    handle = pycbf.cbf_handle_struct()
+    handle.read_widefile(out.encode(), pycbf.MSG_DIGEST)
+    handle.find_category(b"array_data")
+    handle.find_column(b"header_contents")
+    value = handle.get_value()
+    contents = value.decode() if isinstance(value, bytes) else value
+    assert "# source a-\\x2dCIF-BINARY-FORMAT-SECTION-\\x2db.xa" in contents.splitlines()

@@ -76,6 +76,9 @@ beside an old mask. Only regular files are written and read: an input is opened 
 waiting, and a FIFO, socket or device is refused by what the open descriptor is; an output that is
 the same file as an input (also through a link) is refused before anything is read or written.
 
+Inputs may be compressed (gzip, bzip2, xz, told by their content): see 'plateio info --help' for
+the limit of their expansion (PLATEIO_DECOMPRESS_LIMIT).
+
 A progress bar is drawn on standard error when it is a terminal and more than one file is converted.
 Exit status: 0 when every file was converted, 1 when one could not be read or written (each is
 reported on standard error, and the others are still converted), 2 for a wrong command line.

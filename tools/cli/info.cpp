@@ -45,6 +45,10 @@ messages, the bytes of control characters (line breaks, ESC, DEL and the like) a
 
 Nothing but the description is printed on standard output; failures and warnings go to standard
 error as "plateio: FILE: ...". A failure to write standard output is reported and exits 1.
+
+Compressed files (gzip, bzip2, xz, told by their content) are read too, expanded in memory to at
+most 1 GiB, or PLATEIO_DECOMPRESS_LIMIT bytes (a number with K, M or G), and to no more than the
+size their header implies; a larger one is refused with the limit named.
 Exit status: 0 when every file was described, 1 when one could not be read (the others are still
 described), 2 for a wrong command line.
 )";
