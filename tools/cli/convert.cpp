@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -12,9 +13,10 @@
 #include "commands.hpp"
 #include "errors.hpp"
 #include "exposure.hpp"
-#include "exposure_fields.hpp"
 #include "files.hpp"
-#include "output.hpp"
+#include "formats/formats.hpp"
+#include "header.hpp"
+#include "text.hpp"
 
 namespace plateio::cli {
 
@@ -23,49 +25,59 @@ const char *const kConvertHelp =
 
 Converts TRA and X-Area exposures to the pixels the library loads, as
   tiff   a single-page TIFF of 32-bit signed integers (SampleFormat 2, uncompressed), which ImageJ,
-         Fiji and the Python imaging tools read; the header values as a JSON object in its
+         Fiji and the Python imaging tools read; the header as {"header": {...}} in its
          ImageDescription tag
   npy    a NumPy array of int32 (little-endian) with shape (height, width)
   cbf    imgCIF/CBF with the "x-CBF_BYTE_OFFSET" compression and a Content-MD5, as
          crystallography programs and fabio read it; the header values as "# name value" lines of
-         the mini-header (_array_data.header_contents)
+         the mini-header (_array_data.header_contents); a name in it is escaped as text (see below),
+         and a '-' that follows a '-' is written \x2d
   h5     NeXus/HDF5 (also .hdf5, .nxs): /entry/data/data (NXdata, signal "data") holds the image,
          chunked and deflate-compressed; /entry/instrument/detector/pixel_mask the mask (see
-         below); /entry/header a dataset for every header value. Only in a build with HDF5.
+         below); /entry/instrument/detector/saturation_value the header's saturation_value;
+         /entry/instrument/detector/header (NXcollection) a scalar dataset for every header key.
+         Only in a build with HDF5.
 Overflowed pixels keep the library's mark PIXEL_OVERFLOW = 256001; pixels a TRA plate does not
 cover are 0.
 
-The header values: source (the input's name), format, width, height, compressed (X-Area),
-overflow_mark (256001), overflow_threshold, overflow_count, off_plate_count, and the image_info
-values the file carries (X-Area: overload_count, geometry_0 to geometry_8, setting, scale_value;
-TRA: geometry_0, geometry_2 to geometry_5).
+The header is what plateio info describes (docs/header.md): format, source (the input's name
+without directories), width, height, compressed, overflow_threshold, saturation_value (the lowest
+saturated raw count: 65535 for TRA, the threshold + 1 for X-Area), overflow_value (256001),
+overflow_count, off_plate_count, overload_count, geometry_0 to geometry_8, setting, scale_value;
+a key the file does not carry is left out. Every output carries the same keys and values, the mask
+too.
 
 The mask, in every format with --mask, and in HDF5 always: 0 for a pixel that carries a
 measurement, 1 (NeXus's bit 0, "no sensor there") for a pixel the file records no value for (off the
 round TRA plate), 8 (bit 3) for an overflowed pixel. 8-bit in TIFF and NumPy, 32-bit in CBF and HDF5.
 
 One FILE and an OUT that is not a directory: OUT is the output file, its format taken from --to or
-else from its extension (.tif .tiff .npy .cbf .h5 .hdf5 .nxs); an extension that names another
-format than --to is an error. Several FILEs, or an OUT that is a directory or ends in "/": OUT is a
-directory (made if missing), and each FILE becomes OUT/NAME.EXT after its name without its
-extension (TIFF unless --to says otherwise).
+else from its extension (.tif .tiff .npy .cbf .h5 .hdf5 .hdf .nxs); an extension that names another
+format than --to is an error. An OUT that is a directory or ends in "/": OUT is a directory (made if
+missing), and each FILE becomes OUT/NAME.EXT after its name without its extension (TIFF unless --to
+says otherwise). Several FILEs need such an OUT: any other is a wrong command line.
 
 options:
   -o, --output OUT   the output file or directory (required)
   --to FORMAT        tiff, npy, cbf or h5
   --mask             also write each image's mask beside it, as NAME.mask.EXT in the same format
-  --header           also write each image's header values as a JSON object to NAME.json (npy
-                     carries them nowhere else)
+  --header           also write each image's header as {"header": {...}} to NAME.json (npy
+                     carries it nowhere else)
   -j, --jobs N       convert N files at a time (1 to 64, default 1); the library keeps no state, so
                      the files are read in parallel, and the output does not depend on N
   -h, --help         this help
 
 Outputs are safe to interrupt: each is written to a temporary file beside it (.NAME.plateio-tmp-...)
 and renamed over OUT only when complete, so OUT is either what it was or the whole new file; a
-symbolic link at OUT is replaced, not written through. A file that fails, or an interruption
-(Ctrl-C, SIGTERM), leaves nothing behind. Only regular files are written and read: a FIFO, socket or
-device is refused before it is opened, and an output that is the same file as an input (also through
-a link) is refused before anything is read or written.
+symbolic link at OUT is replaced, not written through. The files of one input (image, mask, .json)
+are all written, their names checked, before the first takes its name, and they take their names
+together: a failure or an interruption (Ctrl-C, SIGTERM) leaves none of them, never a new image
+beside an old mask. Only regular files are written and read: an input is opened once, without
+waiting, and a FIFO, socket or device is refused by what the open descriptor is; an output that is
+the same file as an input (also through a link) is refused before anything is read or written.
+
+Inputs may be compressed (gzip, bzip2, xz, told by their content): see 'plateio info --help' for
+the limit of their expansion (PLATEIO_DECOMPRESS_LIMIT).
 
 A progress bar is drawn on standard error when it is a terminal and more than one file is converted.
 Exit status: 0 when every file was converted, 1 when one could not be read or written (each is
@@ -79,12 +91,6 @@ struct Job {
     std::string output;
     std::string mask;   // empty without --mask
     std::string header; // empty without --header
-};
-
-struct Options {
-    std::optional<OutputFormat> format;
-    bool mask = false;
-    bool header = false;
 };
 
 // A bar on standard error, redrawn as files finish; failures and warnings are printed above it.
@@ -124,7 +130,8 @@ class Progress {
         constexpr std::size_t kWidth = 30;
         const std::size_t filled = kWidth * done_ / total_;
         std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "] " +
-                          std::to_string(done_) + "/" + std::to_string(total_) + " " + name.substr(0, 40);
+                          std::to_string(done_) + "/" + std::to_string(total_) + " " +
+                          escape_name(name, Escape::terminal).substr(0, 40);
         std::fprintf(stderr, "%s\033[K", bar.c_str());
         std::fflush(stderr);
     }
@@ -152,50 +159,28 @@ std::string beside(const std::string &output, const std::string &suffix, bool ke
     return base + suffix + (keep_extension ? extension : "");
 }
 
-void convert_one(const Job &job, OutputFormat format, Progress &progress) {
-    const Exposure exposure = load_exposure(job.input, true);
+void convert_one(const Job &job, const Format &format, Progress &progress) {
+    const Exposure exposure = load_exposure(job.input);
     for (const std::string &warning : exposure.warnings) {
         progress.warn(job.input + ": warning: " + warning);
     }
-    const auto off_plate =
-        static_cast<std::int64_t>(std::count(exposure.mask.begin(), exposure.mask.end(), 1));
-    const std::vector<std::uint8_t> mask = pixel_mask(exposure);
+    const Header header = exposure_header(exposure);
     const std::string name = stem_of(job.input);
-
     PendingOutput image(job.output);
-    const HeaderFields fields = header_fields(exposure, job.input, off_plate);
-    write_plane(format, image, {exposure.view(), {}, exposure.frame.width, exposure.frame.height}, fields,
-                mask, name);
-    std::optional<PendingOutput> mask_file;
+    format.write(image, {exposure, header, false, name});
+    std::optional<PendingOutput> mask;
     if (!job.mask.empty()) {
-        mask_file.emplace(job.mask);
-        write_plane(format, *mask_file, {{}, mask, exposure.frame.width, exposure.frame.height},
-                    header_fields(exposure, job.input, off_plate, true), mask, name + ".mask");
+        mask.emplace(job.mask);
+        format.write(*mask, {exposure, header, true, name});
     }
-    std::optional<PendingOutput> header_file;
+    std::optional<PendingOutput> sidecar;
     if (!job.header.empty()) {
-        header_file.emplace(job.header);
-        const std::string text = header_json(fields) + "\n";
-        header_file->write({reinterpret_cast<const std::uint8_t *>(text.data()), text.size()});
+        sidecar.emplace(job.header);
+        const std::string text = header_document(header) + "\n";
+        sidecar->write({reinterpret_cast<const std::uint8_t *>(text.data()), text.size()});
     }
-    // Every file of the job is complete: only now do they take their names.
-    image.commit();
-    if (mask_file) {
-        mask_file->commit();
-    }
-    if (header_file) {
-        header_file->commit();
-    }
-}
-
-std::vector<std::string> outputs_of(const Job &job) {
-    std::vector<std::string> outputs = {job.output};
-    for (const std::string *extra : {&job.mask, &job.header}) {
-        if (!extra->empty()) {
-            outputs.push_back(*extra);
-        }
-    }
-    return outputs;
+    // Every file of the job is complete: only now do they take their names, together.
+    commit_all({&image, mask ? &*mask : nullptr, sidecar ? &*sidecar : nullptr});
 }
 
 // Refuses, before anything is read or written, outputs that would overwrite one another or an input,
@@ -203,10 +188,13 @@ std::vector<std::string> outputs_of(const Job &job) {
 void check_outputs(const std::vector<Job> &jobs, const std::vector<std::string> &files) {
     std::map<std::string, std::string> taken;
     for (const Job &job : jobs) {
-        for (const std::string &output : outputs_of(job)) {
-            if (const auto [at, fresh] = taken.emplace(output, job.input); !fresh) {
+        for (const std::string *output : {&job.output, &job.mask, &job.header}) {
+            if (output->empty()) {
+                continue;
+            }
+            if (const auto [at, fresh] = taken.emplace(*output, job.input); !fresh) {
                 throw UsageError("'" + at->second + "' and '" + job.input + "' would both be written to '" +
-                                 output + "'");
+                                 *output + "'");
             }
         }
     }
@@ -228,86 +216,84 @@ void check_outputs(const std::vector<Job> &jobs, const std::vector<std::string> 
     }
 }
 
-std::vector<Job> plan(const std::vector<std::string> &files, const std::string &out, Options &options) {
-    std::error_code ignored;
-    const bool directory =
-        files.size() > 1 || out.ends_with('/') || std::filesystem::is_directory(out, ignored);
+std::vector<Job> plan(const ConvertOptions &options, const Format &format, bool directory) {
     std::vector<Job> jobs;
-    if (!directory) {
-        const std::optional<OutputFormat> named = format_of_extension(out);
-        if (options.format && named && *named != *options.format) {
-            throw UsageError("'" + out + "' is named as a " + format_title(*named) +
-                             " file, but --to asks for " + format_title(*options.format));
-        }
-        options.format = options.format ? options.format : named;
-        if (!options.format) {
-            throw UsageError("cannot tell the format of '" + out +
-                             "' from its extension; give --to tiff, npy, cbf or h5");
-        }
-        jobs.push_back({files[0], out, "", ""});
-    } else {
-        options.format = options.format.value_or(OutputFormat::tiff);
-        for (const std::string &file : files) {
-            jobs.push_back(
-                {file,
-                 (std::filesystem::path(out) / stem_of(file)).string() + default_extension(*options.format),
-                 "", ""});
-        }
+    for (const std::string &file : options.files) {
+        const std::string output =
+            directory ? (std::filesystem::path(options.out) / stem_of(file)).string() + format.extensions[0]
+                      : options.out;
+        jobs.push_back({file, output, options.mask ? beside(output, ".mask", true) : "",
+                        options.header ? beside(output, ".json", false) : ""});
     }
-    if (!format_built(*options.format)) {
-        throw UsageError(std::string("this plateio was built without ") + format_title(*options.format) +
-                         " support");
-    }
-    for (Job &job : jobs) {
-        job.mask = options.mask ? beside(job.output, ".mask", true) : "";
-        job.header = options.header ? beside(job.output, ".json", false) : "";
-    }
-    check_outputs(jobs, files);
-    if (directory) {
-        std::error_code error;
-        std::filesystem::create_directories(out, error);
-        if (error) {
-            throw FileError(out, error.message());
-        }
-    }
+    check_outputs(jobs, options.files);
     return jobs;
 }
 
-} // namespace
-
-int run_convert(Args &args) {
-    Options options;
-    std::optional<std::string> out;
-    std::int64_t threads = 1;
-    std::vector<std::string> files;
+ConvertOptions parse_convert(Args &args) {
+    ConvertOptions options;
     while (!args.done()) {
         if (auto to = args.value({"--to"})) {
-            options.format = format_of_word(*to);
-            if (!options.format) {
+            options.format = format_named(*to);
+            if (options.format == nullptr) {
                 throw UsageError("--to must be tiff, npy, cbf or h5, not '" + *to + "'");
             }
         } else if (auto o = args.value({"-o", "--output"})) {
-            out = *o;
+            options.out = *o;
         } else if (auto j = args.value({"-j", "--jobs"})) {
-            threads = parse_integer(*j, "-j", 1, 64);
+            options.threads = static_cast<int>(parse_integer(*j, "-j", 1, 64));
         } else if (args.flag({"--mask"})) {
             options.mask = true;
         } else if (args.flag({"--header"})) {
             options.header = true;
         } else if (args.at_option()) {
             throw UsageError("unknown option '" + args.current() + "'");
-        } else if (!args.done()) {
-            files.push_back(args.take());
+        } else {
+            options.files.push_back(args.take());
         }
     }
-    if (files.empty()) {
+    if (options.files.empty()) {
         throw UsageError("no FILE given");
     }
-    if (!out || out->empty()) {
+    if (options.out.empty()) {
         throw UsageError("no output given: -o OUT");
     }
-    const std::vector<Job> jobs = plan(files, *out, options);
-    const OutputFormat format = *options.format;
+    return options;
+}
+
+} // namespace
+
+int convert(const ConvertOptions &options) {
+    std::error_code ignored;
+    const bool directory = options.out.ends_with('/') || std::filesystem::is_directory(options.out, ignored);
+    if (!directory && options.files.size() > 1) {
+        throw UsageError("several FILEs are written into a directory: '" + options.out +
+                         "' is none; name an existing one, or end OUT with '/' to make it");
+    }
+    const Format *format = options.format;
+    if (!directory) {
+        const Format *named = format_of_path(options.out);
+        if (format != nullptr && named != nullptr && named != format) {
+            throw UsageError("'" + options.out + "' is named as a " + named->title +
+                             " file, but --to asks for " + format->title);
+        }
+        format = format != nullptr ? format : named;
+        if (format == nullptr) {
+            throw UsageError("cannot tell the format of '" + options.out +
+                             "' from its extension; give --to tiff, npy, cbf or h5");
+        }
+    }
+    format = format != nullptr ? format : &output_formats()[0];
+    if (format->write == nullptr) {
+        throw UsageError(std::string("this plateio was built without ") + format->title + " support");
+    }
+    const std::vector<Job> jobs = plan(options, *format, directory);
+    if (directory) {
+        std::error_code error;
+        std::filesystem::create_directories(options.out, error);
+        if (error) {
+            throw FileError(options.out, error.message());
+        }
+    }
 
     Progress progress(jobs.size(), jobs.size() > 1 && ::isatty(STDERR_FILENO) == 1);
     std::atomic<std::size_t> next{0};
@@ -315,7 +301,7 @@ int run_convert(Args &args) {
     const auto work = [&] {
         for (std::size_t i = next++; i < jobs.size(); i = next++) {
             try {
-                convert_one(jobs[i], format, progress);
+                convert_one(jobs[i], *format, progress);
                 progress.finished(jobs[i].input);
             } catch (const FileError &error) {
                 failed = true;
@@ -328,7 +314,7 @@ int run_convert(Args &args) {
     };
     {
         std::vector<std::jthread> workers;
-        const auto count = std::min<std::size_t>(static_cast<std::size_t>(threads), jobs.size());
+        const auto count = std::min<std::size_t>(static_cast<std::size_t>(options.threads), jobs.size());
         for (std::size_t t = 1; t < count; ++t) {
             workers.emplace_back(work);
         }
@@ -336,6 +322,10 @@ int run_convert(Args &args) {
     }
     progress.close();
     return failed ? kExitFile : kExitOk;
+}
+
+int run_convert(Args &args) {
+    return convert(parse_convert(args));
 }
 
 } // namespace plateio::cli

@@ -147,7 +147,7 @@ int run_synth(Args &args) {
     check_output_target(*out);
     PendingOutput output(*out);
     output.write(bytes);
-    output.commit();
+    commit_all({&output});
     return kExitOk;
 }
 

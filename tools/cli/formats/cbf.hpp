@@ -44,8 +44,8 @@ class CbfSink {
     virtual void write(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
 };
 
-// The number of bytes of the byte-offset code of `pixels`.
-std::uint64_t byte_offset_size(std::span<const std::int32_t> pixels);
+// The number of bytes of the byte-offset code of `pixels`, continuing from the pixel `previous`.
+std::uint64_t byte_offset_size(std::span<const std::int32_t> pixels, std::int32_t previous = 0);
 
 // The most bytes the code of one pixel takes.
 inline constexpr std::size_t kByteOffsetWorst = 1 + 2 + 4 + 8;
@@ -57,10 +57,18 @@ std::size_t byte_offset_encode(std::span<const std::int32_t> pixels, std::int32_
                                std::uint8_t *out);
 
 // Writes the CBF file of a width x height image (row-major; width is the fastest dimension) with
-// `fields` in its mini-header to `sink`, and returns its length. `block_name` names the CIF data
-// block: characters other than letters, digits, '.', '-' and '_' become '_'. The code is made, hashed
-// and written a slice at a time, so that it never needs memory of its own size.
+// `fields` in its mini-header (cbf_header_value) to `sink`, and returns its length. `block_name`
+// names the CIF data block: characters other than letters, digits, '.' and '_' become '_'. The code
+// is made, hashed and written a slice at a time, so that it never needs memory of its own size. A
+// mask's bytes are written as 32-bit pixels.
 std::uint64_t write_cbf(CbfSink &sink, std::span<const std::int32_t> pixels, std::int32_t width,
                         std::int32_t height, const HeaderFields &fields, std::string_view block_name);
+std::uint64_t write_cbf(CbfSink &sink, std::span<const std::uint8_t> mask, std::int32_t width,
+                        std::int32_t height, const HeaderFields &fields, std::string_view block_name);
+
+// A header value as its "# key value" line gives it: printable ASCII, a name escaped as text.hpp
+// describes, and a '-' that follows a '-' as \x2d, so that the text never holds the binary section's
+// boundary.
+std::string cbf_header_value(const HeaderField &field);
 
 } // namespace plateio::cli

@@ -1,13 +1,29 @@
-#include "nexus.hpp"
-
+// NeXus files (HDF5) of an image, as h5py, silx, pyFAI and crystallography programs read them:
+//
+//   /                                  NX_class NXroot, default "entry"
+//   /entry                             NXentry, default "data"
+//   /entry/data                        NXdata, signal "data"
+//   /entry/data/data                   the image (int32, or the mask as uint32), height x width,
+//                                      chunked by rows, shuffled and deflate-compressed
+//   /entry/instrument                  NXinstrument
+//   /entry/instrument/detector         NXdetector
+//     pixel_mask                       uint32, height x width, NeXus's bit field: 0 a pixel with a
+//                                      measurement, bit 0 (1) off the plate (no sensor there),
+//                                      bit 3 (8) overflowed (holds PIXEL_OVERFLOW); compressed alike
+//     saturation_value                 the header's: the lowest raw count that is saturated
+//     data                             a link to /entry/data/data
+//     header                           NXcollection: every header key as a scalar dataset (int64,
+//                                      float64 or a UTF-8 string)
+//
+// Only deflate and shuffle are used, the filters every HDF5 build has.
 #include <algorithm>
 #include <hdf5.h>
 #include <utility>
 #include <vector>
 
 #include "errors.hpp"
-#include "exposure_fields.hpp"
-#include "output.hpp"
+#include "formats.hpp"
+#include "header.hpp"
 #include "plateio.h"
 
 #ifndef PLATEIO_VERSION
@@ -118,13 +134,15 @@ class Writer {
 
     void field(hid_t parent, const HeaderField &f) {
         if (const auto *integer = std::get_if<std::int64_t>(&f.value)) {
-            scalar(parent, f.name, H5T_STD_I64LE, H5T_NATIVE_INT64, integer);
+            scalar(parent, f.key, H5T_STD_I64LE, H5T_NATIVE_INT64, integer);
         } else if (const auto *real = std::get_if<double>(&f.value)) {
-            scalar(parent, f.name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, real);
+            scalar(parent, f.key, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, real);
         } else {
             const Handle type = string_type();
-            const char *text = std::get<std::string>(f.value).c_str();
-            scalar(parent, f.name, type.get(), type.get(), &text);
+            // UTF-8 text: a name's invalid bytes are escaped.
+            const std::string value = header_word(f, Escape::utf8);
+            const char *text = value.c_str();
+            scalar(parent, f.key, type.get(), type.get(), &text);
         }
     }
 
@@ -156,8 +174,8 @@ class Writer {
 
 } // namespace
 
-std::vector<std::uint8_t> nexus_file(const std::string &target, const Plane &plane,
-                                     std::span<const std::uint8_t> pixel_mask, const HeaderFields &fields) {
+void write_nexus(PendingOutput &output, const Image &image) {
+    const std::string &target = output.target();
     Writer w(target);
     // The file is made in memory (the core driver, no backing store) and handed over as bytes:
     // HDF5 never writes to the file system, so a write that fails is the tool's own, reported and
@@ -171,45 +189,40 @@ std::vector<std::uint8_t> nexus_file(const std::string &target, const Plane &pla
     w.text_attribute(root.get(), "NX_class", "NXroot");
     w.text_attribute(root.get(), "default", "entry");
     w.text_attribute(root.get(), "creator", "plateio " PLATEIO_VERSION);
+    const std::int32_t width = image.width();
+    const std::int32_t height = image.height();
+    // The mask's bytes are stored as uint32, HDF5 widening them as it writes.
+    const std::uint8_t *mask = image.exposure.mask.data();
     {
         const Handle entry = w.group(file.get(), "entry", "NXentry");
         w.text_attribute(entry.get(), "default", "data");
-        const std::vector<std::uint32_t> mask32(pixel_mask.begin(), pixel_mask.end());
         {
             const Handle data = w.group(entry.get(), "data", "NXdata");
             w.text_attribute(data.get(), "signal", "data");
-            if (plane.mask.empty()) {
-                w.image(data.get(), "data", H5T_STD_I32LE, H5T_NATIVE_INT32, plane.pixels.data(), plane.width,
-                        plane.height, 4);
+            if (image.mask) {
+                w.image(data.get(), "data", H5T_STD_U32LE, H5T_NATIVE_UINT8, mask, width, height, 4);
             } else {
-                w.image(data.get(), "data", H5T_STD_U32LE, H5T_NATIVE_UINT32, mask32.data(), plane.width,
-                        plane.height, 4);
+                w.image(data.get(), "data", H5T_STD_I32LE, H5T_NATIVE_INT32, image.exposure.pixels.get(),
+                        width, height, 4);
             }
         }
-        {
-            const Handle instrument = w.group(entry.get(), "instrument", "NXinstrument");
-            const Handle detector = w.group(instrument.get(), "detector", "NXdetector");
-            w.image(detector.get(), "pixel_mask", H5T_STD_U32LE, H5T_NATIVE_UINT32, mask32.data(),
-                    plane.width, plane.height, 4);
-            w.check(H5Lcreate_hard(file.get(), "/entry/data/data", detector.get(), "data", H5P_DEFAULT,
-                                   H5P_DEFAULT),
-                    "link the detector's data");
-            std::int64_t saturation = PIXEL_OVERFLOW;
-            for (const HeaderField &f : fields) {
-                if (f.name == "overflow_threshold") {
-                    saturation = std::min<std::int64_t>(saturation, std::get<std::int64_t>(f.value) + 1);
-                }
-            }
-            w.scalar(detector.get(), "saturation_value", H5T_STD_I64LE, H5T_NATIVE_INT64, &saturation);
-            const Handle mask_set(
-                w.made(H5Dopen2(detector.get(), "pixel_mask", H5P_DEFAULT), "open pixel_mask"), H5Dclose);
-            w.text_attribute(mask_set.get(), "description",
-                             "0: a measured pixel; bit 0 (1): no value recorded, off the plate; bit 3 (8): "
-                             "overflowed, the pixel holds the mark " +
-                                 std::to_string(PIXEL_OVERFLOW));
+        const Handle instrument = w.group(entry.get(), "instrument", "NXinstrument");
+        const Handle detector = w.group(instrument.get(), "detector", "NXdetector");
+        w.image(detector.get(), "pixel_mask", H5T_STD_U32LE, H5T_NATIVE_UINT8, mask, width, height, 4);
+        w.check(
+            H5Lcreate_hard(file.get(), "/entry/data/data", detector.get(), "data", H5P_DEFAULT, H5P_DEFAULT),
+            "link the detector's data");
+        if (const auto saturation = header_integer(image.header, "saturation_value")) {
+            w.scalar(detector.get(), "saturation_value", H5T_STD_I64LE, H5T_NATIVE_INT64, &*saturation);
         }
-        const Handle header = w.group(entry.get(), "header", "NXcollection");
-        for (const HeaderField &f : fields) {
+        const Handle mask_set(w.made(H5Dopen2(detector.get(), "pixel_mask", H5P_DEFAULT), "open pixel_mask"),
+                              H5Dclose);
+        w.text_attribute(mask_set.get(), "description",
+                         "0: a measured pixel; bit 0 (1): no value recorded, off the plate; bit 3 (8): "
+                         "overflowed, the pixel holds the mark " +
+                             std::to_string(PIXEL_OVERFLOW));
+        const Handle header = w.group(detector.get(), "header", "NXcollection");
+        for (const HeaderField &f : image.header) {
             w.field(header.get(), f);
         }
     }
@@ -223,7 +236,7 @@ std::vector<std::uint8_t> nexus_file(const std::string &target, const Plane &pla
         w.fail("finish the file");
     }
     w.check(file.close(), "finish the file");
-    return bytes;
+    output.write(bytes);
 }
 
 } // namespace plateio::cli

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "args.hpp"
 #include "md5.hpp"
+#include "text.hpp"
 
 #ifndef PLATEIO_VERSION
 #define PLATEIO_VERSION "unknown"
@@ -52,32 +55,37 @@ std::uint8_t *put_wide(std::uint8_t *out, std::int64_t difference) {
     return put_le(out, static_cast<std::uint64_t>(difference), 8);
 }
 
+// A data block's name: letters, digits, '.' and '_'; anything else (a '-' too, so that no run of
+// them can look like the binary section's boundary) becomes '_'.
 std::string block_word(std::string_view name) {
     std::string word;
     for (char c : name.substr(0, 64)) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '.' || c == '-' || c == '_';
+                           c == '.' || c == '_';
         word += plain ? c : '_';
     }
     return word.empty() ? "image" : word;
 }
 
-// A header value on one line of printable ASCII: the fields' strings are already escaped names or
-// words, so this only guards the CIF text against a line break or a byte a reader would refuse.
-std::string header_value(const HeaderField &field) {
+} // namespace
+
+std::string cbf_header_value(const HeaderField &field) {
     if (const auto *integer = std::get_if<std::int64_t>(&field.value)) {
         return std::to_string(*integer);
     }
     if (const auto *real = std::get_if<double>(&field.value)) {
-        char buffer[64];
-        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, *real).ptr);
+        return real_text(*real);
     }
-    std::string text = std::get<std::string>(field.value);
-    for (char &c : text) {
-        c = (c >= 0x20 && c < 0x7f) ? c : '?';
+    // Printable ASCII with the names' escape; a '-' after a '-' is escaped too (\x2d), so that the
+    // text never holds the boundary of the binary section ("--CIF-BINARY-FORMAT-SECTION--").
+    std::string text;
+    for (const char c : escape_name(std::get<std::string>(field.value), Escape::ascii)) {
+        text += c == '-' && !text.empty() && text.back() == '-' ? std::string("\\x2d") : std::string(1, c);
     }
     return text;
 }
+
+namespace {
 
 std::string text_part(std::uint64_t code_size, const std::string &digest, std::size_t pixels,
                       std::int32_t width, std::int32_t height, const HeaderFields &fields,
@@ -92,7 +100,7 @@ std::string text_part(std::uint64_t code_size, const std::string &digest, std::s
     line("_array_data.header_contents");
     line(";");
     for (const HeaderField &field : fields) {
-        line("# " + field.name + " " + header_value(field));
+        line("# " + field.key + " " + cbf_header_value(field));
     }
     line(";");
     line("");
@@ -198,12 +206,12 @@ void walk(std::span<const std::int32_t> pixels, std::int32_t previous, Single &&
     }
 }
 
-std::uint64_t byte_offset_size(std::span<const std::int32_t> pixels) {
+std::uint64_t byte_offset_size(std::span<const std::int32_t> pixels, std::int32_t previous) {
     std::uint64_t size = 0;
     std::uint8_t scratch[kBlock];
     const std::int32_t *p = pixels.data();
     walk(
-        pixels, 0, [&](std::size_t, std::int64_t d) { size += fits_byte(d) ? 1 : wide_size(d); },
+        pixels, previous, [&](std::size_t, std::int64_t d) { size += fits_byte(d) ? 1 : wide_size(d); },
         [&](std::size_t i) {
             const bool fits = block_code(p + i, scratch);
             size += fits ? kBlock : 0;
@@ -230,37 +238,87 @@ std::size_t byte_offset_encode(std::span<const std::int32_t> pixels, std::int32_
     return static_cast<std::size_t>(o - out);
 }
 
-std::uint64_t write_cbf(CbfSink &sink, std::span<const std::int32_t> pixels, std::int32_t width,
-                        std::int32_t height, const HeaderFields &fields, std::string_view block_name) {
+namespace {
+
+// Calls `each` with the values as consecutive slices of int32 pixels, a mask's bytes widened a slice at
+// a time into `wide`.
+template <class Values, class Each> void for_slices(Values values, std::int32_t *wide, Each &&each) {
+    for (std::size_t first = 0; first < values.size(); first += kSlicePixels) {
+        const auto part = values.subspan(first, std::min(kSlicePixels, values.size() - first));
+        if constexpr (std::is_same_v<Values, std::span<const std::int32_t>>) {
+            each(part);
+        } else {
+            std::copy(part.begin(), part.end(), wide);
+            each(std::span<const std::int32_t>(wide, part.size()));
+        }
+    }
+}
+
+template <class Values>
+std::uint64_t write_values(CbfSink &sink, Values values, std::int32_t width, std::int32_t height,
+                           const HeaderFields &fields, std::string_view block_name) {
     // The text part comes first but holds the code's length and digest; its length is known from the
     // code's length alone (the digest's text is always 24 characters), so the code is written
     // behind the room it leaves and the text last.
-    const std::uint64_t code_size = byte_offset_size(pixels);
+    const std::unique_ptr<std::int32_t[]> wide(new std::int32_t[kSlicePixels]);
+    std::uint64_t code_size = 0;
+    std::int32_t previous = 0;
+    for_slices(values, wide.get(), [&](std::span<const std::int32_t> part) {
+        code_size += byte_offset_size(part, previous);
+        previous = part.back();
+    });
     const std::string placeholder(24, '=');
     const std::size_t text_size =
-        text_part(code_size, placeholder, pixels.size(), width, height, fields, block_name).size();
+        text_part(code_size, placeholder, values.size(), width, height, fields, block_name).size();
 
     Md5 md5;
     // Not cleared: a slice of a real exposure touches one or two bytes a pixel of its room.
     const std::unique_ptr<std::uint8_t[]> slice(new std::uint8_t[kSlicePixels * kByteOffsetWorst]);
     std::uint64_t offset = text_size;
-    std::int32_t previous = 0;
-    for (std::size_t first = 0; first < pixels.size(); first += kSlicePixels) {
-        const auto part = pixels.subspan(first, std::min(kSlicePixels, pixels.size() - first));
+    previous = 0;
+    for_slices(values, wide.get(), [&](std::span<const std::int32_t> part) {
         const std::span<const std::uint8_t> code(slice.get(),
                                                  byte_offset_encode(part, previous, slice.get()));
         previous = part.back();
         md5.update(code);
         sink.write(offset, code);
         offset += code.size();
-    }
+    });
     std::string tail(kPadding, '\0');
     tail += "\r\n--CIF-BINARY-FORMAT-SECTION----\r\n;\r\n\r\n";
     sink.write(offset, as_bytes(tail));
     const std::string text =
-        text_part(code_size, base64(md5.finish()), pixels.size(), width, height, fields, block_name);
+        text_part(code_size, base64(md5.finish()), values.size(), width, height, fields, block_name);
     sink.write(0, as_bytes(text));
     return offset + tail.size();
+}
+
+} // namespace
+
+std::uint64_t write_cbf(CbfSink &sink, std::span<const std::int32_t> pixels, std::int32_t width,
+                        std::int32_t height, const HeaderFields &fields, std::string_view block_name) {
+    return write_values(sink, pixels, width, height, fields, block_name);
+}
+
+std::uint64_t write_cbf(CbfSink &sink, std::span<const std::uint8_t> mask, std::int32_t width,
+                        std::int32_t height, const HeaderFields &fields, std::string_view block_name) {
+    return write_values(sink, mask, width, height, fields, block_name);
+}
+
+std::string base64(std::span<const std::uint8_t> bytes) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+        group |= n > 1 ? std::uint32_t{bytes[i + 1]} << 8 : 0;
+        group |= n > 2 ? std::uint32_t{bytes[i + 2]} : 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            text += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 63] : '=';
+        }
+    }
+    return text;
 }
 
 } // namespace plateio::cli
