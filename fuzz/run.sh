@@ -12,7 +12,7 @@ seconds=${2:?usage: fuzz/run.sh BUILD_DIR SECONDS [TARGET...]}
 shift 2
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(read_tra read_tra_header read_az_tra readximage read_xi read_xi_header
-                                     uncompress_image uncompress_image_huge read_memory)
+                                     uncompress_image uncompress_image_huge read_memory tool_input)
 
 # The resident-memory ceiling of libFuzzer, a backstop: the targets check the library's own peak
 # around their calls themselves (uncompress_image around a sample of them, uncompress_image_huge, which
@@ -43,7 +43,7 @@ asan_options_of() {
 # thousand pixels; bigger inputs only slow the search down.
 max_len_of() {
     case "$1" in
-        read_tra | read_az_tra | read_memory) echo 65536 ;;
+        read_tra | read_az_tra | read_memory | tool_input) echo 65536 ;;
         read_tra_header) echo 1024 ;;
         *) echo 16384 ;;
     esac
@@ -57,6 +57,7 @@ summary=()
 for target in "${targets[@]}"; do
     binary="$build/fuzz/fuzz_$target"
     seeds="fuzz/corpus/${target%_huge}"
+    [ "$target" = tool_input ] && seeds=fuzz/corpus/read_memory
     work="$build/fuzz/corpus/$target"
     findings="$build/fuzz/findings"
     log="$build/fuzz/$target.log"
