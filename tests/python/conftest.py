@@ -2,7 +2,8 @@
 
 Every exposure is made by the project's own writers through `plateio synth`, and every reference
 value comes from the C interface through the same tool: `plateio convert --to npy` for pixels
-(read_tra, read_xi), `plateio info --json` for image_info (read_tra_header, read_xi_header) and
+(read_tra, read_xi), `plateio info --json` for the header of every output, ctypes calls of
+read_tra_header and read_xi_header for the C record image_info, and
 `plateio correct` for the transforms (correct_cry, anti_correct).
 
 CTest runs these with --plateio-tool, --plateio-library, --plateio-build, --plateio-python-dir and

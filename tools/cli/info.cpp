@@ -30,9 +30,9 @@ Reals are given as the exact double the library returned (a TRA file's single-pr
 
 options:
   --json       one JSON array on standard output, with an object for every FILE in order:
-               "ok": true, "header" (the keys above), "image_info" (the library's record as it is,
-               its markers for absent values included: -1, -1.0, null for NaN), "pixels" (the
-               statistics) and "warnings"; or "ok": false and "error" ({"code", "text", "reason"}:
+               "ok": true, "header" (the keys above: a value the file lacks is absent, never a
+               marker), "pixels" (the statistics) and "warnings"; or "ok": false and "error"
+               ({"code", "text", "reason"}:
                the library's PLATEIO_E_... code, its text and what is wrong). Warnings (such as value
                counts of a difference-coded block that disagree with its header) are also printed
                on standard error.
@@ -98,21 +98,8 @@ template <class T> void optional_number(Json &json, const std::optional<T> &valu
 }
 
 void describe_json(Json &json, const Exposure &exposure, const Header &header, const PlateStatistics &s) {
-    const image_info &info = exposure.frame.info;
     json.key("header");
     put_header(json, header);
-    json.key("image_info").open_object();
-    json.key("overload_count").number(std::int64_t{info.overload_count});
-    json.key("geometry").open_array();
-    for (const double value : info.geometry) {
-        json.number(value);
-    }
-    json.close();
-    json.key("setting").number(std::int64_t{info.setting});
-    json.key("overflow_threshold").number(std::int64_t{info.overflow_threshold});
-    json.key("scale_value").number(info.scale_value);
-    json.key("path").name(info.path);
-    json.close();
     json.key("pixels").open_object();
     json.key("measured").number(s.measured);
     json.key("min");
