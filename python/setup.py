@@ -58,6 +58,8 @@ class BuildPy(build_py):
     start-up hook's .pth file, which goes to the top of the site directory like the module."""
 
     def run(self):
+        # A module removed from the sources must not live on in an earlier build's copy.
+        shutil.rmtree(os.path.join(self.build_lib, "plateio"), ignore_errors=True)
         super().run()
         where, directories = library_dirs()
         location = os.path.join(self.build_lib, "plateio", "_location.py")
