@@ -54,6 +54,11 @@ demo: build
 		$(DEMO)/series_005.tra
 	@echo "== the example host: dlopen by name, its own sind, cosd and binning"
 	$(BUILD)/examples/plateio_example_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa
+	@if [ -x $(BUILD)/examples/plateio_example_fortran_host ]; then \
+		echo "== the Fortran example host: the plateio module, its own bind(C) sind, cosd and binning"; \
+		echo "$(BUILD)/examples/plateio_example_fortran_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa"; \
+		$(BUILD)/examples/plateio_example_fortran_host $(DEMO)/powder.tra $(DEMO)/powder_xarea.xa; \
+	fi
 	@echo "== files written" && ls -l $(DEMO)
 
 # The benchmark table: medians of 11 repetitions and their ratios to baselines of the same run.

@@ -6,7 +6,8 @@
  *     through the beam of the 2 x 2 binned grid, drawn as a profile;
  *   - finally a point is corrected with correct_cry and brought back with anti_correct.
  * The host supplies sind, cosd and binning itself. It is linked with -rdynamic (ENABLE_EXPORTS), so
- * the library's weak references resolve to these routines instead of its built-ins.
+ * the library's weak references resolve to these routines instead of its built-ins, which
+ * plateio_host_routines() confirms at start-up.
  * An X-Area file is told from a TRA file by its magic, as any host would. */
 #include <dlfcn.h>
 #include <math.h>
@@ -96,6 +97,7 @@ typedef struct library {
     int32_t (*read_xi_header)(const char *, image_info *);
     void (*correct_cry)(double *, const geometry_params *, double);
     void (*anti_correct)(double *, const geometry_params *, double);
+    int32_t (*host_routines)(void);
 } library;
 
 static int resolve(void *handle, const char *name, void **slot) {
@@ -110,9 +112,10 @@ static int resolve(void *handle, const char *name, void **slot) {
 static int open_library(library *lib) {
     /* dlsym hands back data pointers; copying them into function pointers through memcpy is the
      * POSIX way to do that in strict C. */
-    void *slots[7];
-    static const char *const names[7] = {"read_tra",       "read_tra_header", "read_az_tra", "read_xi",
-                                         "read_xi_header", "correct_cry",     "anti_correct"};
+    void *slots[8];
+    static const char *const names[8] = {"read_tra",     "read_tra_header",      "read_az_tra",
+                                         "read_xi",      "read_xi_header",       "correct_cry",
+                                         "anti_correct", "plateio_host_routines"};
     memset(lib, 0, sizeof *lib);
     lib->handle = dlopen("libplateio.so.1", RTLD_NOW);
     if (lib->handle == NULL) {
@@ -120,7 +123,7 @@ static int open_library(library *lib) {
         return 0;
     }
     int ok = 1;
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 8; ++i) {
         ok &= resolve(lib->handle, names[i], &slots[i]);
     }
     if (!ok) {
@@ -133,6 +136,7 @@ static int open_library(library *lib) {
     memcpy(&lib->read_xi_header, &slots[4], sizeof slots[4]);
     memcpy(&lib->correct_cry, &slots[5], sizeof slots[5]);
     memcpy(&lib->anti_correct, &slots[6], sizeof slots[6]);
+    memcpy(&lib->host_routines, &slots[7], sizeof slots[7]);
     return 1;
 }
 
@@ -291,6 +295,8 @@ int main(int argc, char **argv) {
         }
         return 1;
     }
+    /* 7: the library took all three routines from this host (-rdynamic exported them). */
+    printf("host routines in use: %d (1 sind + 2 cosd + 4 binning)\n", (int)lib.host_routines());
     int status = 0;
     for (int i = 1; i < argc; ++i) {
         status |= is_xarea(argv[i]) ? load_xarea(&lib, argv[i]) : load_tra(&lib, argv[i]);

@@ -283,6 +283,7 @@ int main(int argc, char **argv) {
                     write_all(root / "read_tra_header", tra_header_seeds()) &&
                     write_all(root / "readximage", xarea) && write_all(root / "read_xi", xarea) &&
                     write_all(root / "read_xi_header", xarea) &&
-                    write_all(root / "uncompress_image", uncompress_seeds());
+                    write_all(root / "uncompress_image", uncompress_seeds()) &&
+                    write_all(root / "read_memory", tra) && write_all(root / "read_memory", xarea);
     return ok ? 0 : 1;
 }

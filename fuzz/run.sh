@@ -12,28 +12,29 @@ seconds=${2:?usage: fuzz/run.sh BUILD_DIR SECONDS [TARGET...]}
 shift 2
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(read_tra read_tra_header read_az_tra readximage read_xi read_xi_header
-                                     uncompress_image)
+                                     uncompress_image uncompress_image_huge read_memory tool_input)
 
 # The resident-memory ceiling of libFuzzer, a backstop: the targets check the library's own peak
-# around every call themselves. A single allocation may be far larger (-malloc_limit_mb), since a
+# around their calls themselves (uncompress_image around a sample of them, uncompress_image_huge, which
+# takes the headers that claim large arrays, around every one). A single allocation may be far larger (-malloc_limit_mb), since a
 # decoder's output for a huge header is taken as zero pages that cost nothing until written; the
 # sanitizer's bookkeeping of such an array, when the target releases it, is what the higher ceiling
-# of uncompress_image leaves room for.
+# of the uncompress_image targets leaves room for.
 rss_limit_of() {
     case "$1" in
-        uncompress_image) echo 4096 ;;
+        uncompress_image*) echo 4096 ;;
         *) echo 2048 ;;
     esac
 }
 
 # The sanitizer writes a shadow byte for every eight bytes of an allocation when it is made, so an
 # output array of many gigabytes for a huge header costs it seconds that the library does not spend.
-# For uncompress_image its allocator refuses arrays above 1 GiB, which then take the decoder's
+# For the uncompress_image targets its allocator refuses arrays above 1 GiB, which then take the decoder's
 # no-memory path (the target accepts that path for such arrays only); headers up to that size are
 # decoded into lazily zeroed arrays under the target's resident-memory check.
 asan_options_of() {
     case "$1" in
-        uncompress_image) echo "$ASAN_OPTIONS:max_allocation_size_mb=1024" ;;
+        uncompress_image*) echo "$ASAN_OPTIONS:max_allocation_size_mb=1024" ;;
         *) echo "$ASAN_OPTIONS" ;;
     esac
 }
@@ -42,7 +43,7 @@ asan_options_of() {
 # thousand pixels; bigger inputs only slow the search down.
 max_len_of() {
     case "$1" in
-        read_tra | read_az_tra) echo 65536 ;;
+        read_tra | read_az_tra | read_memory | tool_input) echo 65536 ;;
         read_tra_header) echo 1024 ;;
         *) echo 16384 ;;
     esac
@@ -55,7 +56,8 @@ failed=()
 summary=()
 for target in "${targets[@]}"; do
     binary="$build/fuzz/fuzz_$target"
-    seeds="fuzz/corpus/$target"
+    seeds="fuzz/corpus/${target%_huge}"
+    [ "$target" = tool_input ] && seeds=fuzz/corpus/read_memory
     work="$build/fuzz/corpus/$target"
     findings="$build/fuzz/findings"
     log="$build/fuzz/$target.log"

@@ -434,6 +434,17 @@ PLATEIO_API const char *plateio_strerror(int32_t code);
 PLATEIO_API void plateio_correct_points(double *xy, size_t count, const geometry_params *params,
                                         double distance, int32_t inverse);
 
+/* Which of the host routines sind, cosd and binning (below) the library calls are the host's own
+ * rather than its built-ins: PLATEIO_HOST_ bits, set for each routine the host exports; 0 when it
+ * supplies none. A routine the host defines but does not export (a static one, or one in an
+ * executable loading the library at run time without -rdynamic), or one under another symbol name
+ * (a Fortran function without bind(C) is sind_), is not seen and the built-in is used; this tells
+ * such a host so. The answer is fixed when the library is loaded. Quiet and stateless. */
+#define PLATEIO_HOST_SIND 1
+#define PLATEIO_HOST_COSD 2
+#define PLATEIO_HOST_BINNING 4
+PLATEIO_API int32_t plateio_host_routines(void);
+
 /* ---------------------------------------------------------------------------------------------- */
 /* Host routines                                                                                   */
 /* ---------------------------------------------------------------------------------------------- */

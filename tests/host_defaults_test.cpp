@@ -40,6 +40,7 @@ const QuarterTurn kQuarterTurns[] = {
 };
 
 TEST(HostDefaults, QuarterTurnsAreExact) {
+    ASSERT_EQ(plateio_host_routines(), 0) << "this program supplies no host routine";
     for (const QuarterTurn &t : kQuarterTurns) {
         SCOPED_TRACE(t.name);
         const geometry_params params{.rotation = t.rotation};

@@ -258,6 +258,7 @@ std::vector<Sequence> sequences() {
 }
 
 TEST(HostRoutines, TransformsCallSindAndCosdAsEachStageNeeds) {
+    ASSERT_EQ(plateio_host_routines(), PLATEIO_HOST_SIND | PLATEIO_HOST_COSD | PLATEIO_HOST_BINNING);
     for (const Sequence &s : sequences()) {
         SCOPED_TRACE(s.name);
         reset_host();

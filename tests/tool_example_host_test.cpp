@@ -42,6 +42,8 @@ TEST(ExampleHost, ReadsBothFormatsBinsThroughItsOwnRoutineAndCorrectsWithItsOwnS
     const RunResult r = example_host({tra, xarea});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err, "");
+    EXPECT_EQ(line_with(r.out, "host routines in use: "),
+              "host routines in use: 7 (1 sind + 2 cosd + 4 binning)");
 
     // read_tra: the saturated pixels as the library marks them.
     const LoadedImage grid = library_pixels(tra, false);

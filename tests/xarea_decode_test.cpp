@@ -5,8 +5,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <malloc.h>
 #include <random>
+#include <unistd.h>
 
 #include "plateio.h"
 #include "support/child.hpp"
@@ -181,7 +183,7 @@ TEST(XAreaDecode, ImpossibleSizesTakeTheNoMemoryPath) {
 
 // An entry that ends early, as readXImage hands it out: pixels past its last code are 0, a code whose
 // value lies past the entry's end adds 0 and is counted, and the block is reported corrupt even when
-// the counts agree. Nothing behind the entry is decoded, whatever the allocation holds there.
+// the counts agree. Nothing behind the entry is decoded.
 TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
     struct Short {
         const char *name;
@@ -223,13 +225,8 @@ TEST(XAreaDecode, EntriesThatEndEarlyGiveZerosAndAreReported) {
         xi_header header;
         void *block = nullptr;
         ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
-        // Bytes the allocator added between the entry and the trailer are the library's zeros; made
-        // into escape codes here, they must still not be decoded.
-        const std::size_t allocated = malloc_usable_size(block);
-        if (allocated > c.entry.size() + 16) {
-            std::memset(static_cast<std::uint8_t *>(block) + c.entry.size(), 0xfe,
-                        allocated - 16 - c.entry.size());
-        }
+        // Bytes between the entry and the trailer are the library's zeros, and the trailer itself is
+        // no code either: decoded, they would step pixels past the entry by -127.
         EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), c.printed);
         const auto *pixels = static_cast<const std::int32_t *>(block);
         EXPECT_EQ(std::vector<std::int32_t>(pixels, pixels + c.expected.size()), c.expected);
@@ -299,6 +296,93 @@ TEST(XAreaDecode, AOneByteEntryUnderAHugeHeaderCostsNoMemory) {
         } else if (sizeof(void *) == 8) {
             EXPECT_EQ(child.out, report + refused + "|0" + report + "|1");
         }
+    }
+}
+
+// A host frees a block of readXImage (or uncompressImage releases it) and its allocator hands the
+// same memory back for a complete block of the host's own, whose slack the host never writes: the
+// trailer left there must not shorten the host's entry. The reuse is emulated (the host's entry
+// written over the block it replaces) and, where the allocator hands the memory back, done for real.
+// ctest runs this again with other allocators preloaded, PLATEIO_PRELOADED naming a symbol of theirs.
+TEST(XAreaDecode, AStaleTrailerNeverShortensAHostsBlock) {
+    const char *preloaded = std::getenv("PLATEIO_PRELOADED");
+    if (preloaded != nullptr && dlsym(RTLD_DEFAULT, preloaded) == nullptr) {
+        const char *library = std::getenv("LD_PRELOAD");
+        ASSERT_TRUE(library == nullptr || access(library, R_OK) != 0)
+            << library << " is installed, not preloaded";
+        GTEST_SKIP() << "the allocator is not installed: " << (library ? library : "LD_PRELOAD unset");
+    }
+    struct Reuse {
+        const char *name;
+        std::size_t old_length;
+        std::uint8_t old_code;
+        std::uint8_t host_code;
+        bool longer; // the host's entry fills the allocation up to where the trailer lies
+    };
+    const Reuse cases[] = {
+        {"other codes, a longer entry", 10, 128, 129, true},
+        {"the same codes, a longer entry", 10, 128, 128, true},
+        {"the same entry again", 10, 130, 130, false},
+        {"a sampled entry, other codes, longer", 20000, 128, 126, true},
+        {"a sampled entry, the same codes, longer", 20000, 128, 128, true},
+        {"a large entry, other codes, longer", 3000000, 128, 129, true},
+    };
+    enum class Route { emulated, freed, released };
+    int reused = 0;
+    TempDir dir;
+    for (const Reuse &c : cases) {
+        for (const Route route : {Route::emulated, Route::freed, Route::released}) {
+            SCOPED_TRACE(std::string(c.name) + ", route " + std::to_string(static_cast<int>(route)));
+            const auto width = static_cast<std::int32_t>(c.old_length);
+            writers::XiContainer container;
+            container.entries.push_back(
+                {"XArea_ImgHdr", writers::record_bytes(writers::make_xi_header(width, 1, 1)), {}, {}});
+            container.entries.push_back(
+                {"XArea_Image", std::vector<std::uint8_t>(c.old_length, c.old_code), {}, {}});
+            const std::string path = dir.write("old.xa", writers::encode_xarea(container));
+            xi_header header;
+            void *block = nullptr;
+            ASSERT_EQ(readXImage(path.c_str(), &header, &block), 1);
+            void *const old = block;
+            const std::size_t allocated = malloc_usable_size(block);
+            std::uint8_t trailer[16];
+            std::memcpy(trailer, static_cast<std::uint8_t *>(block) + allocated - 16, 16);
+            if (route == Route::released) {
+                EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
+            }
+            if (route != Route::emulated) {
+                void *const pixels = route == Route::released ? block : nullptr;
+                std::free(route == Route::freed ? block : nullptr);
+                block = std::malloc(allocated);
+                std::free(pixels);
+                if (block != old || malloc_usable_size(block) != allocated) {
+                    std::free(block); // this allocator (or a sanitizer's) did not hand the memory back
+                    continue;
+                }
+                ++reused;
+            }
+            auto *bytes = static_cast<std::uint8_t *>(block);
+            if (route == Route::released) {
+                EXPECT_NE(std::memcmp(bytes + allocated - 16, trailer, 16), 0)
+                    << "the trailer outlived its block";
+            }
+            const std::size_t host_length = c.longer ? allocated - 16 : c.old_length;
+            if (host_length <= c.old_length && c.longer) {
+                std::free(block); // no slack between the entry and the trailer to grow into
+                continue;
+            }
+            std::memset(bytes, c.host_code, host_length);
+            header = writers::make_xi_header(static_cast<std::int32_t>(host_length), 1, 1);
+            EXPECT_EQ(capture_stdout([&] { uncompressImage(&header, &block); }), "");
+            const auto *pixels = static_cast<const std::int32_t *>(block);
+            for (std::size_t i = 0; i < host_length; ++i) {
+                ASSERT_EQ(pixels[i], static_cast<std::int32_t>(i + 1) * (c.host_code - 127)) << "pixel " << i;
+            }
+            std::free(block);
+        }
+    }
+    if (preloaded != nullptr) {
+        EXPECT_GT(reused, 0) << "the allocator never handed the memory back: nothing was tried";
     }
 }
 

@@ -13,6 +13,13 @@ family from the content, the pixels go straight into an array NumPy allocates (o
 as `out`), nothing is printed, and a file that cannot be read raises ReadError with the library's
 reason and code. They take a path, the bytes of a file or a binary file object, compressed with
 gzip, bzip2 or xz or not. Exposure.mask marks the pixels without a measurement, for pyFAI.
+Exposure.header and read_header() give the keys of docs/header.md.
+
+MAX_DECOMPRESSED caps what the package itself reads into memory from compressed content, streams
+and devices before their first bytes tell what the exposure can need (after that, no more than it
+can need is read): 1 GiB, or the number of bytes in the environment variable
+PLATEIO_MAX_DECOMPRESSED when the package is imported; a program may set plateio.MAX_DECOMPRESSED.
+Content past a cap raises ReadError naming it. read_header reads at most 64 KiB of content.
 
 read_tra, read_xi, read_az_tra, read_container, uncompress, convert_8_to_double and
 convert_4_to_int call the library's specified functions of those names and give exactly what
@@ -32,11 +39,15 @@ from ._exposure import Exposure, detect_format, open, read_header
 from ._geometry import correct
 from ._legacy import (PixelImage, convert_4_to_int, convert_8_to_double, read_az_tra,
                       read_container, read_tra, read_xi, uncompress)
+from ._sources import ceiling_from_environment as _ceiling
 from ._library import (GEOMETRY_PARAMS, PIXEL_OVERFLOW, REDUCTION_PARAMS, UNSET, library_path,
                        load_library)
 
+MAX_DECOMPRESSED = _ceiling()
+del _ceiling
+
 __all__ = [
-    "Exposure", "PixelImage", "ReadError", "PIXEL_OVERFLOW", "UNSET", "GEOMETRY_PARAMS",
+    "MAX_DECOMPRESSED", "Exposure", "PixelImage", "ReadError", "PIXEL_OVERFLOW", "UNSET", "GEOMETRY_PARAMS",
     "REDUCTION_PARAMS", "open", "read_header", "detect_format", "read_tra", "read_xi",
     "read_az_tra", "read_container", "uncompress", "correct", "convert_8_to_double",
     "convert_4_to_int", "load_library", "library_path",

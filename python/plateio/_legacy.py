@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import ctypes
 import os
+import tempfile
 from collections.abc import Mapping
 from dataclasses import dataclass
 from typing import Optional, Tuple, Union
@@ -22,7 +23,6 @@ from . import _library
 from ._blocks import adopt
 from ._errors import ReadError
 from ._library import REDUCTION_PARAMS, UNSET
-from ._sources import _Scratch
 from ._sources import path_argument as _path
 
 TRA_GRID = 1200
@@ -198,23 +198,11 @@ def read_xi(path: Path, params: Optional[Mapping] = None) -> Tuple[PixelImage, d
     return _read_xi(encoded, display, params)
 
 
-def _block_length(header):
-    """Bytes of the pixel block that the header's sizes call for, or None when they are
-    negative."""
-    width, height = header.width, header.height
-    if width < 0 or height < 0:
-        return None
-    if header.compression == 1:
-        return (width * height + 2 * max(header.delta16_count, 0) +
-                4 * max(header.delta32_count, 0))
-    return 4 * width * height
-
-
 def read_container(path: Path) -> Tuple[bytes, np.ndarray]:
     """The raw parts of an X-Area file, as readXImage takes them: (header, block), where header is
     the 412-byte image header record (bytes) and block the pixel entry (a NumPy uint8 array over
-    the library's block, no copy), exactly the entry's length as plateio_probe tells it (readXImage
-    does not hand it out). Raises ReadError."""
+    the library's block, no copy), exactly the entry's length as the table of contents gives it
+    (readXImage does not hand it out). Raises ReadError."""
     encoded, display = _path(path)
     lib = _library.library()
     header = _library.XiHeader()
@@ -225,17 +213,38 @@ def read_container(path: Path) -> Tuple[bytes, np.ndarray]:
         if block.value:
             lib.free(block.value)
         raise _refused("readXImage", encoded, display)
-    available = lib.malloc_usable_size(block.value)
+    # The entry's length, from the whole table of contents as readXImage reads it: the quiet read
+    # tells it before it looks at the pixels (a capacity of 0, an entry short of its pixels, an
+    # impossible size). Any other answer, or a length the block cannot hold, is a file that changed
+    # in between: nothing past the entry is handed out.
     frame = _library.Frame()
-    code = lib.plateio_probe(encoded, ctypes.byref(frame))
-    if code in (_library.OK, _library.E_SHORT, _library.E_SIZE):
-        # The container was read whole: the entry's length is the probe's.
-        length = min(frame.pixel_bytes, available)
-    else:
-        # A table of contents too long for a probe: as long as the header's sizes call for.
-        wanted = _block_length(header)
-        length = available if wanted is None else min(wanted, available)
+    code = lib.plateio_read(encoded, None, 0, ctypes.byref(frame), 0)
+    length = frame.pixel_bytes
+    if code not in (_library.OK, _library.E_CAPACITY, _library.E_SHORT, _library.E_SIZE) or \
+            frame.family != _library.FAMILY_XAREA or length > lib.malloc_usable_size(block.value):
+        lib.free(block.value)
+        raise ReadError(None, "readXImage read it, but it changed before the length of its pixel "
+                        "entry could be told", display)
     return bytes(header), adopt(lib, block.value, (length,), np.uint8)
+
+
+class _Scratch:
+    """Whole content in an anonymous file the library can open by path; gone once closed."""
+
+    def __init__(self, data):
+        descriptor = os.memfd_create("plateio", os.MFD_CLOEXEC) if hasattr(os, "memfd_create") \
+            and os.path.isdir("/proc/self/fd") else None
+        if descriptor is not None:
+            self.file = os.fdopen(descriptor, "w+b")
+            self.path = os.fsencode(f"/proc/self/fd/{descriptor}")
+        else:
+            self.file = tempfile.NamedTemporaryFile(prefix="plateio-")
+            self.path = os.fsencode(self.file.name)
+        self.file.write(data)
+        self.file.flush()
+
+    def close(self):
+        self.file.close()
 
 
 def _library_block(lib, header, raw):
@@ -250,11 +259,8 @@ def _library_block(lib, header, raw):
         toc[at:at + len(name)] = name
         toc[at + 24:at + 28] = length.to_bytes(4, "little")
         toc[at + 36:at + 40] = offset.to_bytes(4, "little")
-    scratch = _Scratch()
+    scratch = _Scratch(bytes(file_header) + bytes(toc) + bytes(header) + raw.tobytes())
     try:
-        scratch.file.write(bytes(file_header) + bytes(toc) + bytes(header))
-        scratch.file.write(raw.tobytes())
-        scratch.file.flush()
         record = _library.XiHeader()
         block = ctypes.c_void_p()
         if lib.speaking(lib.readXImage, scratch.path, ctypes.byref(record), ctypes.byref(block)) != 1:

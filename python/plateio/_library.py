@@ -108,7 +108,12 @@ E_OPEN = 2
 E_SHORT = 11
 E_SIZE = 13
 E_CAPACITY = 15
-FAMILIES = {1: "tra", 2: "xarea"}
+FAMILY_TRA = 1
+FAMILY_XAREA = 2
+FAMILIES = {FAMILY_TRA: "tra", FAMILY_XAREA: "xarea"}
+# A TRA file's saturation mark, and the indices of image_info.geometry its header carries.
+TRA_SATURATION = 65535
+TRA_GEOMETRY = (0, 2, 3, 4, 5)
 KEEP_SATURATED = 1
 
 
@@ -160,6 +165,10 @@ _PROTOTYPES = {
     "plateio_probe": (_I32, [_PATH, _P(Frame)]),
     "plateio_read": (_I32, [_PATH, ctypes.c_void_p, ctypes.c_size_t, _P(Frame), ctypes.c_uint32]),
     "plateio_read_mask": (_I32, [_PATH, ctypes.c_void_p, ctypes.c_size_t, _P(Frame)]),
+    "plateio_read_memory": (_I32, [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p,
+                                   ctypes.c_size_t, _P(Frame), ctypes.c_uint32]),
+    "plateio_read_mask_memory": (_I32, [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_void_p,
+                                        ctypes.c_size_t, _P(Frame)]),
     "plateio_strerror": (ctypes.c_char_p, [_I32]),
     "plateio_correct_points": (None, [ctypes.c_void_p, ctypes.c_size_t, _P(GeometryParams),
                                       ctypes.c_double, _I32]),
@@ -178,7 +187,7 @@ class Library:
             try:
                 function = getattr(self.cdll, name)
             except AttributeError:
-                what = ("a libplateio older than 1.1, without the quiet functions"
+                what = ("a libplateio without the quiet functions the package needs"
                         if name.startswith("plateio_") else "not libplateio")
                 raise OSError(f"{path} is {what}: it does not export {name}") from None
             function.restype = restype

@@ -21,8 +21,8 @@ format. For such files use plateio.fabio_plugin.open(source), which lets the lib
 from the content, or fabio.factory("traimage").read(path), or plateio.open.
 
 The image's `data` is the library's int32 array (plateio.open's), `header` a dict of strings with
-every value of plateio's header dict under the same names ("geometry": its nine values separated
-by blanks, "nan" where the family has none), and `mask` the uint8 mask of Exposure.mask, non-zero
+the keys of plateio's header dict (docs/header.md), each value as str() gives it and reals as repr()
+gives them, which reads back exactly; and `mask` the uint8 mask of Exposure.mask, non-zero
 where a pixel carries no measurement, as pyFAI takes it (fabio's image classes have no common
 place for a mask; its sparse images keep theirs in `mask` too). fabio.openheader reads the
 header alone. Sources are what plateio.open takes: paths, file objects, bytes, compressed or not.
@@ -48,13 +48,8 @@ XAREA_MAGIC = b"STOE_XFILE\0"
 
 
 def _header_strings(header: dict) -> dict:
-    strings = {}
-    for key, value in header.items():
-        if isinstance(value, tuple):
-            strings[key] = " ".join(repr(float(v)) for v in value)
-        else:
-            strings[key] = str(value)
-    return strings
+    return {key: repr(value) if isinstance(value, float) else str(value)
+            for key, value in header.items()}
 
 
 def _source_of(infile):

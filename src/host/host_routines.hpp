@@ -55,4 +55,11 @@ inline void call_binning(std::int32_t **grid, std::int32_t factor, std::int32_t 
     }
 }
 
+// PLATEIO_HOST_ bits of the routines the host supplies: those whose weak reference was bound when
+// the library was loaded, and so are called instead of the defaults.
+inline std::int32_t routines_supplied() noexcept {
+    return (::sind != nullptr ? PLATEIO_HOST_SIND : 0) | (::cosd != nullptr ? PLATEIO_HOST_COSD : 0) |
+           (::binning != nullptr ? PLATEIO_HOST_BINNING : 0);
+}
+
 } // namespace plateio::host

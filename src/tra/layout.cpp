@@ -13,6 +13,9 @@ namespace {
 // stays in cache however large the exposure; a whole-stream buffer would be 2.9 MB.
 constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
 
+// The block size of the disks TRA files come from: a copy may keep its last block's padding.
+constexpr std::int64_t kPaddingBlock = 512;
+
 // The stream values a file holds behind its head, for a fault's numbers: from its size where that is
 // known, else from what was read.
 std::int64_t values_held(const Source &source, std::size_t bytes_read) noexcept {
@@ -99,8 +102,12 @@ Fault read_head(Source &source, Head &head) noexcept {
     return {};
 }
 
-Fault expand_row_table(const Head &head, RowSpans &spans) noexcept {
+Fault expand_row_table(std::span<const std::uint8_t> head, RowSpans &spans) noexcept {
     spans = {};
+    if (head.size() < kStreamOffset) {
+        return fault(FaultKind::tra_header_short, static_cast<std::int64_t>(head.size()),
+                     static_cast<std::int64_t>(kStreamOffset));
+    }
     for (std::size_t i = 0; i < kRowTableEntries; ++i) {
         // The low bit of a table value is not part of the width; the half-width is what is stored.
         const auto half =
@@ -111,6 +118,20 @@ Fault expand_row_table(const Head &head, RowSpans &spans) noexcept {
         spans.half_width[i] = half;
         spans.half_width[kGridSize - 1 - i] = half;
         spans.stream_count += 4 * std::size_t{half};
+    }
+    return {};
+}
+
+Fault recognise(std::span<const std::uint8_t> head, std::int64_t size, RowSpans &spans) noexcept {
+    if (head.size() < kStreamOffset) {
+        return fault(FaultKind::unknown_short, size >= 0 ? size : static_cast<std::int64_t>(head.size()));
+    }
+    if (Fault f = expand_row_table(head, spans)) {
+        return fault(FaultKind::unknown_row, f.a, 2 * f.b);
+    }
+    const std::int64_t expected = static_cast<std::int64_t>(kStreamOffset + 2 * spans.stream_count);
+    if (size >= 0 && (size < expected || size - expected >= kPaddingBlock)) {
+        return fault(FaultKind::unknown_length, expected, size);
     }
     return {};
 }

@@ -45,9 +45,20 @@ struct RowSpans {
 // shorter.
 Fault read_head(Source &source, Head &head) noexcept;
 
-// Expands the row table of `head`. tra_row_table when a half-width exceeds 600: such a row would
-// reach outside the grid, and the format has no such rows, so the file is damaged.
-Fault expand_row_table(const Head &head, RowSpans &spans) noexcept;
+// Expands the row table of `head`, the file's first kStreamOffset bytes (or more). tra_row_table when
+// a half-width exceeds 600: such a row would reach outside the grid, and the format has no such rows,
+// so the file is damaged.
+Fault expand_row_table(std::span<const std::uint8_t> head, RowSpans &spans) noexcept;
+
+// Whether a file of `size` bytes (-1: not known) that starts with `head`, its first
+// min(size, kStreamOffset) bytes or more, is a TRA file. A TRA file has no magic, so the structure
+// decides: the header and a row table whose rows fit the grid; and, where the size is known, a length
+// L with E <= L < E + 512, where E is the end of the pixel stream. The header and the table fill
+// exactly three 512-byte blocks, and a file copied from a block-structured disk keeps its last block's
+// padding, so up to 511 trailing bytes are accepted (the readers ignore them); more means something
+// else. Through a pipe, whose length is not known, the row table alone decides. unknown_short,
+// unknown_row or unknown_length when it is not one; `spans` receives its rows when it is.
+Fault recognise(std::span<const std::uint8_t> head, std::int64_t size, RowSpans &spans) noexcept;
 
 // Both: the head read from `source` and its row table expanded, the head kept in `head`.
 Fault read_spans(Source &source, Head &head, RowSpans &spans) noexcept;

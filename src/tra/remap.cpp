@@ -1,13 +1,10 @@
-// read_az_tra: a TRA exposure scattered straight into the host's own array through an index map,
-// binned by the host first when its target is coarser than the plate's grid.
+#include "tra/remap.hpp"
+
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <limits>
 
 #include "common/isa.hpp"
 #include "common/memory.hpp"
-#include "host/console.hpp"
 #include "host/host_routines.hpp"
 #include "plateio.h"
 #include "tra/layout.hpp"
@@ -22,12 +19,6 @@ constexpr std::int32_t kFullGridMode = 600;
 constexpr std::int32_t kBinFactor = 2;
 // The ceiling passed to binning for a binned pixel, well above any sum of four 16-bit values.
 constexpr std::int32_t kBinLimit = 9999999;
-
-std::int32_t clamp_count(std::uint64_t count) noexcept {
-    return count > std::uint64_t{std::numeric_limits<std::int32_t>::max()}
-               ? std::numeric_limits<std::int32_t>::max()
-               : static_cast<std::int32_t>(count);
-}
 
 // At the full grid no binning runs, so no grid is needed: the whole stream is read first (a damaged
 // file is then refused before a cell is written), and each row is widened into a small buffer that
@@ -88,6 +79,8 @@ Fault read_binned(Source &source, const RowSpans &spans, const remap_target &tar
     return {};
 }
 
+} // namespace
+
 Fault read_remapped(const char *path, const remap_target &target, std::int32_t *const *index_map,
                     std::uint64_t &overflowed) noexcept {
     Source source;
@@ -103,30 +96,4 @@ Fault read_remapped(const char *path, const remap_target &target, std::int32_t *
     return read_binned(source, spans, target, index_map, isa, overflowed);
 }
 
-} // namespace
-
 } // namespace plateio::tra
-
-using namespace plateio;
-
-extern "C" {
-
-PLATEIO_API PLATEIO_ALIGNED_ENTRY std::int32_t read_az_tra(const char *path, remap_target *target,
-                                                           std::int32_t **index_map) {
-    // Counts within one call only, so a failed call reports none.
-    if (target != nullptr) {
-        target->overload_count = 0;
-    }
-    const bool arguments = path != nullptr && target != nullptr && index_map != nullptr &&
-                           *index_map != nullptr && (target->cells != nullptr || target->cell_count <= 0);
-    std::uint64_t overflowed = 0;
-    if (!arguments || tra::read_remapped(path, *target, index_map, overflowed)) {
-        std::printf("# \x1b[0mERROR\x1b[0m READING %s\n", host::shown(path));
-        return 0;
-    }
-    target->overload_count = tra::clamp_count(overflowed);
-    target->aux_value = 0.0;
-    return 1;
-}
-
-} // extern "C"

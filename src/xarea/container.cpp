@@ -83,6 +83,10 @@ Fault with_error(Fault f, int system_error) noexcept {
 
 } // namespace
 
+bool has_magic(std::span<const std::uint8_t> head) noexcept {
+    return head.size() >= kMagic.size() && std::memcmp(head.data(), kMagic.data(), kMagic.size()) == 0;
+}
+
 Fault open_container(Source &source, xi_header &record, Container &container,
                      std::size_t table_limit) noexcept {
     std::array<std::uint8_t, kFileHeaderBytes> file_header;
@@ -91,7 +95,7 @@ Fault open_container(Source &source, xi_header &record, Container &container,
         return with_error(fault(FaultKind::container_short, static_cast<std::int64_t>(head.bytes)),
                           head.system_error);
     }
-    if (std::memcmp(file_header.data(), kMagic.data(), kMagic.size()) != 0) {
+    if (!has_magic(file_header)) {
         return fault(FaultKind::container_magic);
     }
 

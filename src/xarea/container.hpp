@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "common/fault.hpp"
 #include "common/file.hpp"
@@ -28,6 +29,9 @@ struct Container {
     std::size_t entries = 0; // in the table of contents
     Entry pixels;            // the pixel entry: length >= 0, offset >= 0
 };
+
+// True when `head`, a file's first bytes, starts with the container's magic and its zero.
+bool has_magic(std::span<const std::uint8_t> head) noexcept;
 
 // No limit on the bytes of the table of contents read.
 inline constexpr std::size_t kWholeTable = SIZE_MAX;

@@ -39,3 +39,27 @@ run("${C_COMPILER}" ${cflags} "${DOWNSTREAM_DIR}/main.c" ${flags} -o "${WORK_DIR
 set(ENV{LD_LIBRARY_PATH} "${libdir}")
 run(${EMULATOR} "${WORK_DIR}/pkgconfig-host")
 message(STATUS "pkg-config host printed ${run_output}")
+
+# A Fortran host (where the module was built), through find_package(plateio COMPONENTS Fortran) and
+# pkg-config plateio-fortran, on both families: one line a file from it, nothing from the library.
+if(NOT Fortran_COMPILER)
+    return()
+endif()
+set(files "${WORK_DIR}/synth.tra" "${WORK_DIR}/coded.xa" "${WORK_DIR}/plain.xa")
+run("${SYNTH}" synth --format tra --seed 5 --geometry 0=80 --geometry 2=0.5 --geometry 4=250 -o "${WORK_DIR}/synth.tra")
+run("${SYNTH}" synth --format xarea --compressed --size 640x480 --seed 6 --geometry 1=0.25 --geometry 7=1
+    --setting 3 --scale-value 0.85 -o "${WORK_DIR}/coded.xa")
+run("${SYNTH}" synth --format xarea --size 333x211 --seed 7 --geometry 8=2 -o "${WORK_DIR}/plain.xa")
+run("${CMAKE_COMMAND}" -S "${DOWNSTREAM_DIR}/fortran" -B "${WORK_DIR}/fortran-build" "-DCMAKE_PREFIX_PATH=${prefix}"
+    "-DCMAKE_Fortran_COMPILER=${Fortran_COMPILER}")
+run("${CMAKE_COMMAND}" --build "${WORK_DIR}/fortran-build")
+run("${PKG_CONFIG}" --cflags --libs plateio-fortran)
+separate_arguments(fortran_flags UNIX_COMMAND "${run_output}")
+run("${Fortran_COMPILER}" "${DOWNSTREAM_DIR}/fortran/host.f90" ${fortran_flags} -o "${WORK_DIR}/fortran-pkgconfig-host")
+foreach(host IN ITEMS "${WORK_DIR}/fortran-build/downstream_fortran" "${WORK_DIR}/fortran-pkgconfig-host")
+    run(${EMULATOR} "${host}" ${files})
+    if(NOT run_output MATCHES
+       "^family 1, 1200 x 1200, masked [1-9][0-9]*\nfamily 2, 640 x 480, masked 0\nfamily 2, 333 x 211, masked 0\n$")
+        message(FATAL_ERROR "${host} printed\n${run_output}")
+    endif()
+endforeach()

@@ -5,7 +5,8 @@ value comes from the C interface through the same tool: `plateio convert --to np
 (read_tra, read_xi), `plateio info --json` for image_info (read_tra_header, read_xi_header) and
 `plateio correct` for the transforms (correct_cry, anti_correct).
 
-CTest runs these with --plateio-tool, --plateio-library, --plateio-build and --plateio-python-dir,
+CTest runs these with --plateio-tool, --plateio-library, --plateio-build, --plateio-python-dir and
+--plateio-cc (the build's C compiler),
 and with PYTHONPATH set to the package staged in the build tree.
 """
 
@@ -26,6 +27,7 @@ def pytest_addoption(parser):
     group.addoption("--plateio-library", help="the build's libplateio.so")
     group.addoption("--plateio-build", help="the build tree")
     group.addoption("--plateio-python-dir", help="PLATEIO_PYTHON_INSTALL_DIR of the build")
+    group.addoption("--plateio-cc", help="the build's C compiler")
 
 
 def _option(config, name):
@@ -48,6 +50,11 @@ def library_file(pytestconfig):
 @pytest.fixture(scope="session")
 def build_dir(pytestconfig):
     return os.path.abspath(_option(pytestconfig, "plateio_build"))
+
+
+@pytest.fixture(scope="session")
+def c_compiler(pytestconfig):
+    return _option(pytestconfig, "plateio_cc")
 
 
 @pytest.fixture(scope="session")

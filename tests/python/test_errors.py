@@ -134,7 +134,8 @@ def test_a_path_is_stored_as_given(exposures, tmp_path):
     path = str(tmp_path / "100%d %s.xa")
     with open(exposures["xarea_small"], "rb") as source, open(path, "wb") as target:
         target.write(source.read())
-    assert plateio.read_header(path)["path"] == path
+    assert plateio.open(path).path == path
+    assert plateio.read_header(path)["source"] == "100%d %s.xa"
     with pytest.raises(ValueError, match="zero byte"):
         plateio.open("bad\0path")
 

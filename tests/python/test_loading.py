@@ -3,6 +3,7 @@ installed or staged package, a source checkout's build tree, the dynamic loader;
 OSError naming every place it looked when none has it. Each case runs in a fresh interpreter,
 since a process loads the library once."""
 
+import ctypes
 import ctypes.util
 import os
 import shutil
@@ -154,3 +155,37 @@ def test_the_namespace_is_the_api():
     with open(header) as f:
         macros = dict(re.findall(r"#define PLATEIO_VERSION_(MAJOR|MINOR|PATCH) (\d+)", f.read()))
     assert plateio.__version__ == "{MAJOR}.{MINOR}.{PATCH}".format(**macros)
+
+
+# The package's ctypes mirrors of plateio.h: C record -> ctypes record; constants by the package's
+# name (in C with PLATEIO_ before it, PIXEL_OVERFLOW as it is).
+RECORDS = {"image_info": "ImageInfo", "xi_header": "XiHeader", "pixel_image": "PixelImage",
+           "reduction_params": "ReductionParams", "remap_target": "RemapTarget",
+           "geometry_params": "GeometryParams", "plateio_frame": "Frame"}
+CONSTANTS = ["PATH_CAPACITY", "UNSET", "FAMILY_TRA", "FAMILY_XAREA", "OK", "E_OPEN", "E_SHORT",
+             "E_SIZE", "E_CAPACITY", "KEEP_SATURATED"]
+
+
+def test_the_ctypes_mirrors_match_the_c_header(tmp_path, c_compiler):
+    """Sizes, member offsets and constants as the build's C compiler lays them out, from a helper
+    made of the mirrors' own names: a member the header lacks does not compile."""
+    from plateio import _library
+    expected = {}
+    for c_name, py_name in RECORDS.items():
+        record = getattr(_library, py_name)
+        expected[f"sizeof({c_name})"] = ctypes.sizeof(record)
+        expected.update({f"offsetof({c_name}, {m})": getattr(record, m).offset
+                         for m, _ in record._fields_})
+    expected.update({f"(double)PLATEIO_{n}": getattr(_library, n) for n in CONSTANTS},
+                    **{"(double)PIXEL_OVERFLOW": _library.PIXEL_OVERFLOW})
+    source = tmp_path / "mirrors.c"
+    source.write_text("#include <stddef.h>\n#include <stdio.h>\n#include \"plateio.h\"\n"
+                      "int main(void) {\n" + "".join(f'printf("%.17g\\n", (double)({e}));\n'
+                                                      for e in expected) + "return 0;\n}\n")
+    include = os.path.join(os.path.dirname(__file__), "..", "..", "include")
+    built = subprocess.run([c_compiler, "-std=c99", "-I", include, str(source), "-o",
+                            str(tmp_path / "mirrors")], capture_output=True, text=True)
+    assert built.returncode == 0, built.stderr
+    laid_out = subprocess.run([str(tmp_path / "mirrors")], capture_output=True, text=True,
+                              check=True).stdout.split()
+    assert dict(zip(expected, map(float, laid_out))) == expected

@@ -2,6 +2,8 @@
 the C interface gives for the same files."""
 
 import math
+import os
+import shutil
 import struct
 
 import numpy as np
@@ -9,7 +11,6 @@ import pytest
 
 import plateio
 from conftest import TRA_GEOMETRY, XAREA_GEOMETRY
-from support import nan_equal
 
 FILES = [
     # name, format
@@ -36,52 +37,59 @@ def test_open_gives_the_c_interfaces_pixels(exposures, plateio_tool, name, famil
     np.testing.assert_array_equal(exposure.data, reference)
 
 
+# The keys that do not come from the C record image_info.
+DESCRIBED = {"format", "source", "width", "height", "compressed", "saturation_value", "overflow_value"}
+
+
 @pytest.mark.parametrize("name,family", FILES)
 def test_header_is_the_c_interfaces_image_info(exposures, plateio_tool, name, family):
     path = exposures[name]
-    header = plateio.read_header(path)
-    info = plateio_tool.info(path)["image_info"]
-    assert set(header) == {"format", "overload_count", "geometry", "setting", "overflow_threshold",
-                           "scale_value", "path"}
-    assert header["format"] == family
-    assert header["path"] == path == info["path"]
-    for key in ("overload_count", "setting", "overflow_threshold"):
-        assert header[key] == info[key], key
-        assert isinstance(header[key], int)
-    assert header["scale_value"] == info["scale_value"]
-    assert len(header["geometry"]) == 9
-    for index, (ours, theirs) in enumerate(zip(header["geometry"], info["geometry"])):
-        assert nan_equal(ours, math.nan if theirs is None else theirs), index
-    # open() describes the file the same way.
-    assert _same_header(plateio.open(path).header, header)
+    header, info = plateio.read_header(path), plateio_tool.info(path)["image_info"]
+    assert (header["format"], header["source"]) == (family, os.path.basename(path))
+    # The record's values where the family carries them; its markers (-1, NaN) are absent keys.
+    record = {f"geometry_{i}": v for i, v in enumerate(info["geometry"])
+              if v is not None and (family, i) != ("tra", 1)}
+    if family == "xarea":
+        record.update({k: info[k] for k in ("overload_count", "setting", "overflow_threshold",
+                                            "scale_value")})
+    assert {k: v for k, v in header.items() if k not in DESCRIBED} == record
+    opened = plateio.open(path).header
+    assert {k: v for k, v in opened.items() if k not in ("overflow_count", "off_plate_count")} == header
 
 
-def _same_header(a, b):
-    return a.keys() == b.keys() and all(
-        all(map(nan_equal, a[k], b[k])) if k == "geometry" else a[k] == b[k] for k in a)
+# (file, the header read_header gives, in its order; open() adds the two counts after
+# overflow_value)
+HEADERS = [
+    ("tra", {"format": "tra", "source": "powder.tra", "width": 1200, "height": 1200,
+             "compressed": 0, "saturation_value": 65535, "overflow_value": 256001,
+             **{f"geometry_{i}": struct.unpack("<f", struct.pack("<f", v))[0]
+                for i, v in sorted(TRA_GEOMETRY.items())}}),
+    ("xarea_wide", {"format": "xarea", "source": "wide.xa", "width": 1000, "height": 300,
+                    "compressed": 1, "overflow_threshold": 40000, "saturation_value": 40001,
+                    "overflow_value": 256001, "overload_count": "counted",
+                    **{f"geometry_{i}": 0.0 for i in range(9)}, "setting": 0, "scale_value": 1.0}),
+]
 
 
-def test_tra_header_values(exposures):
-    header = plateio.read_header(exposures["tra"])
-    geometry = header["geometry"]
-    for index, value in TRA_GEOMETRY.items():
-        # TRA stores its values in single precision.
-        assert geometry[index] == struct.unpack("<f", struct.pack("<f", value))[0], index
-    assert geometry[1] == 0.0
-    assert all(math.isnan(v) for v in geometry[6:]), "TRA has no geometry[6] to [8]"
-    assert (header["overload_count"], header["setting"], header["overflow_threshold"],
-            header["scale_value"]) == (-1, -1, -1, -1.0)
-
-
-def test_xarea_header_values(exposures):
-    for name in ("xarea_plain", "xarea_compressed"):
-        header = plateio.read_header(exposures[name])
-        assert header["geometry"] == tuple(float(XAREA_GEOMETRY[i]) for i in range(9))
-        assert header["setting"] == 3
-        assert header["scale_value"] == 0.85
-        assert header["overflow_threshold"] == 1048575
-        data = plateio.open(exposures[name]).data
-        assert header["overload_count"] == np.count_nonzero(data == plateio.PIXEL_OVERFLOW) > 0
+@pytest.mark.parametrize("name,expected", HEADERS, ids=[h[0] for h in HEADERS])
+def test_header_keys_types_and_order(exposures, name, expected):
+    path = exposures[name]
+    exposure = plateio.open(path)
+    data = exposure.data
+    overflowed = int(np.count_nonzero(data == plateio.PIXEL_OVERFLOW))
+    if "overload_count" in expected:
+        expected = dict(expected, overload_count=overflowed)
+    header = list(plateio.read_header(path).items())
+    assert [(k, v, type(v)) for k, v in header] == [(k, v, type(v)) for k, v in expected.items()]
+    recorded = data.size
+    if name == "tra":  # what the row table records
+        with open(path, "rb") as f:
+            recorded = 4 * sum(t >> 1 for t in struct.unpack_from("<600H", f.read(1536), 336))
+    at = list(expected).index("overflow_value") + 1
+    counts = [("overflow_count", overflowed), ("off_plate_count", data.size - recorded)]
+    assert list(exposure.header.items()) == header[:at] + counts + header[at:]
+    # Grains saturate, and no unmarked pixel is at or above the saturation value.
+    assert overflowed > 0 and data[data != 256001].max() < expected["saturation_value"]
 
 
 def test_detect_format(exposures):
@@ -169,6 +177,32 @@ def test_container_and_uncompress(exposures, name):
     np.testing.assert_array_equal(block, block2)
 
 
+def _container(record, entry, filler):
+    """An X-Area container: `filler` entries of another name, then the header and pixel entries."""
+    entries = [(b"Other", b"")] * filler + [(b"XArea_ImgHdr", record), (b"XArea_Image", entry)]
+    table, offset = b"", 104 + 40 * len(entries)
+    for name, data in entries:
+        table += name.ljust(24, b"\0") + struct.pack("<i8xi", len(data), offset)
+        offset += len(data)
+    head = b"STOE_XFILE\0".ljust(72, b"\0") + struct.pack("<i", len(entries)).ljust(32, b"\0")
+    return head + table + b"".join(data for _, data in entries)
+
+
+@pytest.mark.parametrize("filler", [0, 1600])
+def test_read_container_hands_out_the_entry_and_nothing_past_it(exposures, tmp_path, filler):
+    """Ten codes where the header calls for 40 pixels and more values (with filler, behind more
+    entries than a probe looks at): the block is the ten bytes; nothing is decoded past them."""
+    record = bytearray(plateio.read_container(exposures["xarea_compressed"])[0])
+    struct.pack_into("<3i", record, 16, 1, 40, 1)
+    struct.pack_into("<2i", record, 348, 15, 0)
+    path = tmp_path / "ten codes.xa"
+    path.write_bytes(_container(bytes(record), bytes([128] * 10), filler))
+    block = plateio.read_container(path)[1]
+    assert block.tobytes() == bytes([128] * 10)
+    np.testing.assert_array_equal(plateio.uncompress(bytes(record), block).ravel(),
+                                  list(range(1, 11)) + [0] * 30)
+
+
 def test_plain_and_coded_files_hold_the_same_pixels(exposures):
     plain = plateio.open(exposures["xarea_plain"]).data
     coded = plateio.open(exposures["xarea_compressed"]).data
@@ -224,9 +258,9 @@ def test_uncompress_reports_a_damaged_code_and_decodes_it_all_the_same(exposures
 def test_convert_8_to_double_decodes_the_tra_header(exposures):
     with open(exposures["tra"], "rb") as f:
         head = f.read(336)
-    geometry = plateio.read_header(exposures["tra"])["geometry"]
+    header = plateio.read_header(exposures["tra"])
     for offset, index in ((116, 4), (140, 2), (178, 0), (186, 3)):
-        assert plateio.convert_8_to_double(head[offset:offset + 8]) == geometry[index], offset
+        assert plateio.convert_8_to_double(head[offset:offset + 8]) == header[f"geometry_{index}"]
     # The halves are swapped, the IEEE single read and multiplied by 0.25.
     assert plateio.convert_8_to_double(bytes([0x80, 0x40, 0, 0, 0, 0, 0, 0])) == 1.0
     assert plateio.convert_8_to_double(np.frombuffer(bytes([0x20, 0xC1, 0, 0, 9, 9, 9, 9]),
@@ -315,6 +349,21 @@ def test_a_series_read_into_one_array(exposures, plateio_tool):
     exposure = plateio.open(exposures["xarea_compressed"], out=coded)
     assert exposure.data is coded and exposure.overflow_count == exposure.header["overload_count"]
     np.testing.assert_array_equal(coded, plateio.open(exposures["xarea_plain"]).data)
+
+
+@pytest.mark.parametrize("replacement,now", [("tra", "1200 x 1200"), ("xarea_wide", "1000 x 300")])
+def test_a_file_replaced_between_header_and_pixels(exposures, tmp_path, monkeypatch, replacement,
+                                                   now):
+    """No `out` was given, so none is blamed: the file changed (larger, then smaller)."""
+    path = str(tmp_path / "changing.xa")
+    shutil.copy(exposures["xarea_plain"], path)
+    probe = plateio._exposure._Handle.probe
+    monkeypatch.setattr(plateio._exposure._Handle, "probe", lambda handle: (
+        probe(handle), shutil.copy(exposures[replacement], path))[0])
+    with pytest.raises(plateio.ReadError) as raised:
+        plateio.open(path)
+    assert str(raised.value) == (f"{path}: it changed while it was read: 640 x 480 pixels when "
+                                 f"its header was read, {now} when its pixels were")
 
 
 @pytest.mark.parametrize("name,out,error,match", [

@@ -1,6 +1,7 @@
 """What open(), read_header() and detect_format() take besides a path: the bytes of a file, binary
 file objects (seekable or not), and files compressed with gzip, bzip2 or xz, recognised by their
-content -- each read through an anonymous file in memory, never written beside the data."""
+content -- each read in memory (plateio_read_memory), never written beside the data, within the
+caps on what is read into memory."""
 
 import bz2
 import gzip
@@ -8,7 +9,10 @@ import io
 import lzma
 import os
 import pathlib
+import struct
 import threading
+import time
+import tracemalloc
 
 import numpy as np
 import pytest
@@ -88,11 +92,8 @@ SOURCES = [
         d, "two.gz", _gzip(_content(p)[:700]) + _gzip(_content(p)[700:])), "name"),
     ("xz bytes", lambda p, d: _xz(_content(p)), None),
     ("bzip2 file object", lambda p, d: io.BytesIO(_bzip2(_content(p))), None),
+    ("gzip with bytes behind the exposure", lambda p, d: _gzip(_content(p) + b"U" * 300), None),
 ]
-
-
-def _values(header):
-    return {key: value for key, value in header.items() if key not in ("path", "geometry")}
 
 
 def _seeked(data, position):
@@ -118,9 +119,10 @@ def test_every_source_gives_the_files_exposure(exposures, tmp_path, family, name
         assert exposure.path == os.fsdecode(getattr(source, "name", source))
     else:
         assert exposure.path is None
-    assert exposure.header["path"] == (exposure.path or "")
-    assert _values(exposure.header) == _values(expected.header)
-    np.testing.assert_array_equal(exposure.header["geometry"], expected.header["geometry"])
+    named = {k: v for k, v in expected.header.items() if k != "source"}
+    if exposure.path is not None:
+        named = {"format": named.pop("format"), "source": os.path.basename(exposure.path), **named}
+    assert list(exposure.header.items()) == list(named.items())
     if hasattr(source, "close"):
         source.close()
 
@@ -131,8 +133,7 @@ def test_read_header_and_detect_format_take_compressed_files(exposures, tmp_path
                     COMPRESSORS[kind](_content(exposures["xarea_plain"])))
     assert plateio.detect_format(path) == "xarea"
     header = plateio.read_header(path)
-    assert header["path"] == path
-    assert header["scale_value"] == 0.85
+    assert header == dict(plateio.read_header(exposures["xarea_plain"]), source="exposure." + kind)
 
 
 def test_nothing_is_written_beside_the_data_and_nothing_is_left_open(exposures, tmp_path):
@@ -149,15 +150,16 @@ def test_nothing_is_written_beside_the_data_and_nothing_is_left_open(exposures, 
 
 
 def test_without_memfd_a_temporary_file_serves(exposures, tmp_path, monkeypatch):
-    """Where the system has no anonymous memory files, a temporary file in the temporary
-    directory takes their place, and is gone afterwards."""
+    """Where the system has no anonymous memory files, the block uncompress hands readXImage
+    goes through a temporary file in the temporary directory, gone afterwards."""
+    header, block = plateio.read_container(exposures["xarea_compressed"])
+    expected = plateio.uncompress(header, block)
     monkeypatch.delattr(os, "memfd_create")
     scratch = tmp_path / "scratch"
     scratch.mkdir()
     monkeypatch.setenv("TMPDIR", str(scratch))
     monkeypatch.setattr("tempfile.tempdir", None)
-    exposure = plateio.open(_gzip(_content(exposures["xarea_compressed"])))
-    np.testing.assert_array_equal(exposure.data, plateio.open(exposures["xarea_compressed"]).data)
+    np.testing.assert_array_equal(plateio.uncompress(header, block), expected)
     assert list(scratch.iterdir()) == []
 
 
@@ -183,3 +185,51 @@ def test_sources_of_the_wrong_kind(exposures):
     # bytes are a file's content: a path given as bytes is pointed out rather than misread.
     with pytest.raises(TypeError, match="pass its path as str"):
         plateio.open(os.fsencode(exposures["tra"]))
+
+
+def _huge_entry(path):
+    """A small X-Area file whose pixel entry claims 2 GiB: its first bytes promise that much."""
+    data = bytearray(_content(path))
+    struct.pack_into("<i", data, data.index(b"XArea_Image\0") + 24, 2**31 - 1)
+    return bytes(data)
+
+
+def _bomb(head):
+    """`head`, then 2 GiB of zeros, in 12 KB of bzip2: one short stream, repeated."""
+    return bz2.compress(head) + bz2.compress(bytes(8 << 20), 9) * 256
+
+
+# (case, the source, ceiling, call, what it gives)
+BOMBS = [
+    ("zeros", lambda e: _bomb(b""), None, plateio.open, "goes on past 2047 bytes, the most a TRA"),
+    ("zeros header", lambda e: _bomb(b""), None, plateio.read_header, "goes on past 2047 bytes"),
+    ("a device", lambda e: "/dev/zero", None, plateio.open, "goes on past 2047 bytes"),
+    ("entry of 2 GiB", lambda e: _bomb(_huge_entry(e["xarea_small"])), 8 << 20, plateio.open,
+     "past 8388608 bytes, the cap of plateio.MAX_DECOMPRESSED; the X-Area exposure it begins can "
+     "need 2147484243"),
+    ("entry of 2 GiB header", lambda e: _bomb(_huge_entry(e["xarea_small"])), None,
+     plateio.read_header, "'width': 37, 'height': 23"),
+    ("compressed input", lambda e: _xz(_content(e["xarea_compressed"])), 64 << 10, plateio.open,
+     "past 65536 compressed bytes, the cap of plateio.MAX_DECOMPRESSED"),
+    ("stream header", lambda e: io.BytesIO(_content(e["xarea_compressed"])), None,
+     plateio.read_header, "'width': 640, 'height': 480"),
+    ("ceiling too low", lambda e: _xz(b"x"), 100, plateio.open, "must be an int of at least 65536"),
+]
+
+
+@pytest.mark.parametrize("case,make,ceiling,call,gives", BOMBS, ids=[b[0] for b in BOMBS])
+def test_bombs_and_endless_streams_stop_at_their_cap(exposures, monkeypatch, case, make, ceiling,
+                                                     call, gives):
+    source = make(exposures)
+    monkeypatch.setattr(plateio, "MAX_DECOMPRESSED", ceiling or plateio.MAX_DECOMPRESSED)
+    tracemalloc.start()
+    start = time.monotonic()
+    try:
+        result = str(call(source))
+    except (plateio.ReadError, ValueError) as error:
+        result = str(error)
+    seconds, peak = time.monotonic() - start, tracemalloc.get_traced_memory()[1]
+    tracemalloc.stop()
+    assert gives in result
+    assert seconds < 5 and peak < (ceiling or 0) + (8 << 20), (seconds, peak)
+    assert getattr(source, "tell", lambda: 0)() <= (64 << 10) + 1, "read_header reads 64 KiB"

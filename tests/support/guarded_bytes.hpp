@@ -2,8 +2,8 @@
 // that cannot be read: a reader that strays outside the span crashes instead of reading a neighbour.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <span>
 #include <stdexcept>
 #include <sys/mman.h>
@@ -13,37 +13,29 @@ namespace plateio::test {
 
 class GuardedBytes {
   public:
-    explicit GuardedBytes(std::span<const std::uint8_t> bytes) {
+    explicit GuardedBytes(std::span<const std::uint8_t> bytes) : size_(bytes.size()) {
         const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        const std::size_t inner = (bytes.size() + page - 1) / page * page;
+        const std::size_t inner = (size_ + page - 1) / page * page;
         mapped_ = inner + 2 * page;
         void *map = ::mmap(nullptr, mapped_, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (map == MAP_FAILED) {
-            throw std::runtime_error("mmap failed");
-        }
         base_ = static_cast<std::uint8_t *>(map);
-        if (inner != 0 && ::mprotect(base_ + page, inner, PROT_READ | PROT_WRITE) != 0) {
-            ::munmap(map, mapped_);
-            throw std::runtime_error("mprotect failed");
+        if (map == MAP_FAILED ||
+            (inner != 0 && ::mprotect(base_ + page, inner, PROT_READ | PROT_WRITE) != 0)) {
+            throw std::runtime_error("cannot map a guarded buffer");
         }
-        data_ = base_ + page + inner - bytes.size();
-        if (!bytes.empty()) {
-            std::memcpy(data_, bytes.data(), bytes.size());
-        }
-        size_ = bytes.size();
+        data_ = std::copy(bytes.begin(), bytes.end(), base_ + page + inner - size_) - size_;
     }
     ~GuardedBytes() { ::munmap(base_, mapped_); }
     GuardedBytes(const GuardedBytes &) = delete;
-    GuardedBytes &operator=(const GuardedBytes &) = delete;
 
     const void *data() const noexcept { return data_; }
     std::size_t size() const noexcept { return size_; }
 
   private:
+    std::size_t size_;
+    std::size_t mapped_ = 0;
     std::uint8_t *base_ = nullptr;
     std::uint8_t *data_ = nullptr;
-    std::size_t mapped_ = 0;
-    std::size_t size_ = 0;
 };
 
 } // namespace plateio::test

@@ -75,7 +75,7 @@ def read_h5py(path, out):
         mask = f["/entry/instrument/detector/pixel_mask"]
         print("mask", mask.dtype.str, mask.compression, *np.unique(mask[()]))
         print("saturation_value", int(f["/entry/instrument/detector/saturation_value"][()]))
-        for name, item in f["/entry/header"].items():
+        for name, item in f["/entry/instrument/detector/header"].items():
             value = item[()]
             print("header", name, value.decode() if isinstance(value, bytes) else value)
         save(out, data[()])

@@ -92,10 +92,12 @@ std::string format_real(double value) {
     return std::string(buffer, result.ptr);
 }
 
-std::string format_single(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
-    return std::string(buffer, result.ptr);
+std::string real_text(double value) {
+    std::string text = format_real(value);
+    if (std::isfinite(value) && text.find_first_of(".e") == std::string::npos) {
+        text += ".0";
+    }
+    return text;
 }
 
 } // namespace plateio::cli

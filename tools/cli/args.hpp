@@ -45,7 +45,7 @@ bool is_real(std::string_view text);
 
 // The shortest text that reads back as the same double ("0.1", "1e+300", "nan", "-inf").
 std::string format_real(double value);
-// The same for a value known to be single precision: "1.5418" rather than "1.5418000221252441".
-std::string format_single(double value);
+// The same, always with a point or an exponent, so that it reads back as a real: "80.0", "0.25".
+std::string real_text(double value);
 
 } // namespace plateio::cli

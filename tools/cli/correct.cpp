@@ -46,17 +46,15 @@ void transform_and_print(double x, double y, const geometry_params &params, doub
     } else {
         correct_cry(point, &params, distance);
     }
-    const std::string line = format_real(point[0]) + " " + format_real(point[1]) + "\n";
-    std::fputs(line.c_str(), stdout);
+    print(format_real(point[0]) + " " + format_real(point[1]) + "\n");
 }
 
-} // namespace
-
-int run_correct(Args &args) {
-    geometry_params params{};
+CorrectOptions parse_correct(Args &args) {
+    CorrectOptions options;
+    geometry_params &params = options.params;
     std::optional<double> distance;
-    bool inverse = false;
-    std::vector<double> coordinates;
+    bool &inverse = options.inverse;
+    std::vector<double> &coordinates = options.coordinates;
     while (!args.done()) {
         if (args.flag({"--inverse"})) {
             inverse = true;
@@ -98,6 +96,17 @@ int run_correct(Args &args) {
     if (coordinates.size() % 2 != 0) {
         throw UsageError("the coordinates must come in X Y pairs");
     }
+    options.distance = *distance;
+    return options;
+}
+
+} // namespace
+
+int correct(const CorrectOptions &options) {
+    const geometry_params &params = options.params;
+    const double *distance = &options.distance;
+    const bool inverse = options.inverse;
+    const std::vector<double> &coordinates = options.coordinates;
     for (std::size_t i = 0; i < coordinates.size(); i += 2) {
         transform_and_print(coordinates[i], coordinates[i + 1], params, *distance, inverse);
     }
@@ -129,6 +138,10 @@ int run_correct(Args &args) {
         return kExitFile;
     }
     return kExitOk;
+}
+
+int run_correct(Args &args) {
+    return correct(parse_correct(args));
 }
 
 } // namespace plateio::cli

@@ -44,7 +44,7 @@ std::string kind_of(mode_t mode) {
 // could only hit another temporary file.
 constexpr std::size_t kSlots = 256;
 constexpr std::size_t kNameBytes = 4096;
-enum SlotState : int { kFree = 0, kClaimed = 1, kLive = 2 };
+enum SlotState : int { kFree = 0, kClaimed = 1, kLive = 2, kCommitting = 3 };
 struct Slot {
     std::atomic<int> state{kFree};
     char name[kNameBytes];
@@ -52,7 +52,16 @@ struct Slot {
 // Process-wide by nature: a signal handler has no other way to find them.
 Slot g_slots[kSlots];
 
+// The signals that stop the tool and remove its temporary files.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 void remove_temporaries_and_die(int signal_number) {
+    // A job being committed in another thread (with these signals blocked there) is let finish, so
+    // that its outputs are all renamed or none: a handler may wait on plain memory.
+    for (Slot &slot : g_slots) {
+        while (slot.state.load() == kCommitting) {
+        }
+    }
     for (Slot &slot : g_slots) {
         if (slot.state.load() == kLive) {
             ::unlink(slot.name);
@@ -82,21 +91,36 @@ std::optional<FileIdentity> identity_of(const std::string &path) {
     return FileIdentity{status.st_dev, status.st_ino};
 }
 
-std::uint64_t check_input(const std::string &path) {
+InputFile::InputFile(const std::string &path) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
-        throw FileError(path, errno_text(errno), PLATEIO_E_OPEN);
+    if (fd_ < 0) {
+        // A socket cannot be opened at all (ENXIO): named by its kind like the others.
+        const int error = errno;
+        if (error == ENXIO && ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            throw FileError(path, kind_of(status.st_mode) + ", not a regular file: not read", PLATEIO_E_OPEN);
+        }
+        throw FileError(path, errno_text(error), PLATEIO_E_OPEN);
     }
-    if (S_ISDIR(status.st_mode)) {
-        throw FileError(path, errno_text(EISDIR), PLATEIO_E_OPEN);
+    if (::fstat(fd_, &status) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        throw FileError(path, errno_text(error), PLATEIO_E_OPEN);
     }
     if (!S_ISREG(status.st_mode)) {
+        ::close(fd_);
         throw FileError(path,
-                        kind_of(status.st_mode) +
-                            ", not a regular file: not opened, as reading it could wait forever",
+                        S_ISDIR(status.st_mode)
+                            ? errno_text(EISDIR)
+                            : kind_of(status.st_mode) +
+                                  ", not a regular file: not read, as reading it could wait forever",
                         PLATEIO_E_OPEN);
     }
-    return static_cast<std::uint64_t>(status.st_size);
+    size_ = static_cast<std::uint64_t>(status.st_size);
+}
+
+InputFile::~InputFile() {
+    ::close(fd_);
 }
 
 void check_output_target(const std::string &path) {
@@ -125,7 +149,7 @@ void install_output_cleanup() {
     struct sigaction action {};
     action.sa_handler = remove_temporaries_and_die;
     sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    for (int signal_number : kStopSignals) {
         ::sigaction(signal_number, &action, nullptr);
     }
     ::signal(SIGXFSZ, SIG_IGN);
@@ -143,6 +167,14 @@ PendingOutput::PendingOutput(std::string target) : target_(std::move(target)) {
     }
     if (slot_ < 0) {
         throw FileError(target_, "too many outputs in progress at once");
+    }
+    // The target's name is checked now, before anything of its job is renamed into place.
+    const long name_max = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+    if (name.size() > static_cast<std::size_t>(name_max > 0 ? name_max : 255) ||
+        target_.size() >= kNameBytes) {
+        g_slots[slot_].state = kFree;
+        slot_ = -1;
+        throw FileError(target_, errno_text(ENAMETOOLONG));
     }
     Slot &slot = g_slots[slot_];
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -226,12 +258,46 @@ void PendingOutput::close() {
     }
 }
 
-void PendingOutput::commit() {
+void PendingOutput::finish() {
     close();
-    if (::rename(g_slots[slot_].name, target_.c_str()) != 0) {
-        throw FileError(target_, errno_text(errno));
+}
+
+void commit_all(std::initializer_list<PendingOutput *> outputs) {
+    for (PendingOutput *output : outputs) {
+        if (output != nullptr) {
+            output->finish();
+        }
     }
-    committed_ = true;
+    sigset_t stop;
+    sigset_t before;
+    sigemptyset(&stop);
+    for (int signal_number : kStopSignals) {
+        sigaddset(&stop, signal_number);
+    }
+    ::pthread_sigmask(SIG_BLOCK, &stop, &before);
+    for (PendingOutput *output : outputs) {
+        if (output != nullptr) {
+            g_slots[output->slot_].state = kCommitting;
+        }
+    }
+    const PendingOutput *failed = nullptr;
+    int error = 0;
+    for (PendingOutput *output : outputs) {
+        if (output == nullptr) {
+            continue;
+        }
+        if (failed == nullptr && ::rename(g_slots[output->slot_].name, output->target_.c_str()) == 0) {
+            output->committed_ = true;
+        } else if (failed == nullptr) {
+            failed = output;
+            error = errno;
+        }
+        g_slots[output->slot_].state = output->committed_ ? kClaimed : kLive;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (failed != nullptr) {
+        throw FileError(failed->target_, errno_text(error));
+    }
 }
 
 } // namespace plateio::cli

@@ -1,8 +1,9 @@
 // The files the tool touches: inputs looked at before they are opened, and outputs that appear only
 // when they are complete.
 //
-// An input is stat()ed first: a directory, FIFO, socket or device is refused with its kind named,
-// so that nothing waits on a FIFO without a writer or reads a device forever.
+// An input is opened once, without waiting (O_NONBLOCK), and its kind is checked on the descriptor:
+// a directory, FIFO, socket or device is refused with its kind named, so that nothing waits on a FIFO
+// without a writer or reads a device forever, and a name swapped for one in between changes nothing.
 //
 // An output is written to a temporary file beside its target, named ".NAME.plateio-tmp-XXXXXXXX"
 // (hidden, and unmistakable for an output), and renamed over the target once it is complete. So the
@@ -14,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,10 +33,29 @@ struct FileIdentity {
 // The identity of the file `path` leads to (links followed); nothing when there is none.
 std::optional<FileIdentity> identity_of(const std::string &path);
 
-// Throws FileError (code PLATEIO_E_OPEN) unless `path` leads to a regular file: a missing file, a
-// directory, a FIFO, a socket or a device is refused by its kind, before it is ever opened. Returns
-// the file's size.
-std::uint64_t check_input(const std::string &path);
+// An input file, open for reading: a regular file, checked on its descriptor.
+class InputFile {
+  public:
+    // Throws FileError (code PLATEIO_E_OPEN) unless `path` opens as a regular file: a missing file, a
+    // directory, a FIFO, a socket or a device is refused by its kind.
+    explicit InputFile(const std::string &path);
+    ~InputFile();
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+
+    int fd() const { return fd_; }
+    std::uint64_t size() const { return size_; }
+    // A name of the open file itself, /proc/self/fd/N, for functions that take a name.
+    std::string descriptor_path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+  private:
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+};
+
+inline InputFile open_input(const std::string &path) {
+    return InputFile(path);
+}
 
 // Throws FileError unless `path` can take an output: nothing there yet, a regular file, or a
 // symbolic link that leads to a regular file or nowhere (the link is replaced). A directory, a
@@ -72,14 +93,21 @@ class PendingOutput {
         fd_ = -1;
         return fd;
     }
-    // Closes the file if still open and renames it over the target.
-    void commit();
+    // Closes the file if still open (a late write error throws). Only commit_all renames.
+    void finish();
 
   private:
+    friend void commit_all(std::initializer_list<PendingOutput *> outputs);
     std::string target_;
     int slot_ = -1; // where the temporary file's name is kept for the signal handlers
     int fd_ = -1;
     bool committed_ = false;
 };
+
+// Renames the finished outputs of one job over their targets (nullptr entries are skipped), all or
+// none as far as signals go: the signals that stop the tool are blocked in this thread, and a handler
+// running in another thread waits for the renames to end before it removes what is unfinished. The
+// targets' names were checked when the outputs were made, so a rename fails only on a system fault.
+void commit_all(std::initializer_list<PendingOutput *> outputs);
 
 } // namespace plateio::cli

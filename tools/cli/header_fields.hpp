@@ -1,7 +1,5 @@
-// The values that travel with an image into every format the tool writes: what the library tells
-// about the exposure (its family, size, overflow mark and count, the header's image_info values)
-// and what the tool counts (pixels off the plate). Each format gives them under the same names:
-// CBF as lines of its mini-header, HDF5 as datasets, TIFF and the JSON sidecar as a JSON object.
+// The values that travel with an image into every format the tool writes, as keys and values (the
+// keys and their order: header.hpp, docs/header.md).
 #pragma once
 
 #include <cstdint>
@@ -12,10 +10,11 @@
 namespace plateio::cli {
 
 struct HeaderField {
-    std::string name;                                      // lower case, digits and '_'
-    std::variant<std::int64_t, double, std::string> value; // a string is a file name or a word
+    std::string key;                                       // lower case, digits and '_'
+    std::variant<std::int64_t, double, std::string> value; // a string is a family name or a file name
 };
 
 using HeaderFields = std::vector<HeaderField>;
+using Header = HeaderFields;
 
 } // namespace plateio::cli

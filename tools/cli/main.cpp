@@ -6,14 +6,29 @@
 #include <string>
 #include <vector>
 
+#include <cerrno>
+#include <stdio_ext.h>
+
 #include "commands.hpp"
 #include "errors.hpp"
 #include "files.hpp"
+#include "text.hpp"
 
 namespace plateio::cli {
 
-void report(const std::string &message) {
-    std::fprintf(stderr, "plateio: %s\n", message.c_str());
+void report(std::string_view message) {
+    const std::string text = "plateio: " + escape_name(message, Escape::terminal) + "\n";
+    std::fputs(text.c_str(), stderr);
+}
+
+void print(std::string_view text) {
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) {
+        const int error = errno;
+        // Reported once, here: what is left in the buffer is dropped rather than failing again.
+        __fpurge(stdout);
+        std::clearerr(stdout);
+        throw FileError("write error", errno_text(error));
+    }
 }
 
 namespace {
@@ -68,7 +83,8 @@ int run(const std::vector<std::string> &arguments) {
     }
     const Command *command = find_command(first);
     if (command == nullptr) {
-        report("unknown command '" + first + "'\nTry 'plateio --help'.");
+        report("unknown command '" + first + "'");
+        std::fputs("Try 'plateio --help'.\n", stderr);
         return kExitUsage;
     }
     std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
@@ -86,14 +102,30 @@ int run(const std::vector<std::string> &arguments) {
         return command->run(args);
     } catch (const UsageError &error) {
         std::fflush(stdout);
-        std::fprintf(stderr, "plateio %s: %s\nTry 'plateio %s --help'.\n", command->name, error.what(),
-                     command->name);
+        std::fprintf(stderr, "plateio %s: %s\nTry 'plateio %s --help'.\n", command->name,
+                     escape_name(error.what(), Escape::terminal).c_str(), command->name);
         return kExitUsage;
     } catch (const FileError &error) {
         std::fflush(stdout);
-        report(error.what());
+        report(error);
         return kExitFile;
     }
+}
+
+// Standard output is flushed and closed here, so that a write that fails late (a full disk,
+// /dev/full) is reported and fails the run rather than being lost.
+int close_stdout(int status) {
+    errno = 0;
+    const bool failed = std::ferror(stdout) != 0;
+    if (std::fflush(stdout) != 0 || failed) {
+        report(FileError("write error", errno_text(errno != 0 ? errno : EIO)));
+        return kExitFile;
+    }
+    if (std::fclose(stdout) != 0) {
+        report(FileError("write error", errno_text(errno)));
+        return kExitFile;
+    }
+    return status;
 }
 
 } // namespace
@@ -102,10 +134,11 @@ int run(const std::vector<std::string> &arguments) {
 
 int main(int argc, char **argv) {
     plateio::cli::install_output_cleanup();
+    int status = plateio::cli::kExitFile;
     try {
-        return plateio::cli::run(std::vector<std::string>(argv + 1, argv + argc));
+        status = plateio::cli::run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc &) {
         plateio::cli::report("out of memory");
-        return plateio::cli::kExitFile;
     }
+    return plateio::cli::close_stdout(status);
 }

@@ -1,9 +1,10 @@
-// MD5 (the message digest of RFC 1321), as CBF's Content-MD5 line wants it, and base64, its text.
-// MD5 is no protection against a forger; CBF readers use it only to tell a damaged binary section.
+// MD5 (RFC 1321) from libmd, as CBF's Content-MD5 line wants it, and base64, its text. MD5 is no
+// protection against a forger; CBF readers use it only to tell a damaged binary section.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <md5.h>
 #include <span>
 #include <string>
 
@@ -11,19 +12,16 @@ namespace plateio::cli {
 
 class Md5 {
   public:
-    Md5();
-    // Adds bytes to the message.
-    void update(std::span<const std::uint8_t> bytes);
-    // The digest of everything added; the object is spent afterwards.
-    std::array<std::uint8_t, 16> finish();
+    Md5() { MD5Init(&context_); }
+    void update(std::span<const std::uint8_t> bytes) { MD5Update(&context_, bytes.data(), bytes.size()); }
+    std::array<std::uint8_t, 16> finish() {
+        std::array<std::uint8_t, 16> digest{};
+        MD5Final(digest.data(), &context_);
+        return digest;
+    }
 
   private:
-    void blocks(const std::uint8_t *data, std::size_t count);
-
-    std::array<std::uint32_t, 4> state_;
-    std::array<std::uint8_t, 64> pending_{};
-    std::size_t pending_size_ = 0;
-    std::uint64_t length_ = 0; // bytes added
+    MD5_CTX context_;
 };
 
 // Base64 with the standard alphabet and '=' padding (RFC 4648, section 4).

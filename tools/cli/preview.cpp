@@ -3,13 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "commands.hpp"
 #include "errors.hpp"
 #include "exposure.hpp"
 #include "files.hpp"
-#include "output.hpp"
+#include "formats/formats.hpp"
+#include "header.hpp"
 #include "stats.hpp"
 
 namespace plateio::cli {
@@ -32,12 +34,15 @@ options:
                          1024; 0: full size); each preview pixel shows the mean of the measured
                          pixels it covers, is red when any of them is overflowed, and blue when all
                          lie off the plate. The image is never enlarged.
+  --header               also write the exposure's header (as plateio info and convert give it)
+                         as {"header": {...}} to OUT.json, beside the PNG
   -h, --help             this help
 
 The PNG is written as convert writes its outputs: complete or not at all, never through a link, never
-over the input.
-Exit status: 0 when the PNG was written, 1 when FILE could not be read or OUT written, 2 for a
-wrong command line.
+over the input; with --header, the two files take their names together. An exposure with no pixels
+(0 x N) has nothing to draw and is refused.
+Exit status: 0 when the PNG was written, 1 when FILE could not be read, had no pixels, or OUT could
+not be written, 2 for a wrong command line.
 )";
 
 namespace {
@@ -64,65 +69,52 @@ std::uint8_t grey(double value, const Scale &scale) {
     return static_cast<std::uint8_t>(std::lround(255.0 * std::clamp(t, 0.0, 1.0)));
 }
 
-} // namespace
-
-int run_preview(Args &args) {
-    std::optional<std::string> out;
-    double low = 1.0;
-    double high = 99.8;
-    std::int64_t size = 1024;
+PreviewOptions parse_preview(Args &args) {
+    PreviewOptions options;
     std::vector<std::string> files;
     while (!args.done()) {
         if (auto o = args.value({"-o", "--output"})) {
-            out = *o;
+            options.out = *o;
         } else if (auto l = args.value({"--low"})) {
-            low = parse_real(*l, "--low");
+            options.low = parse_real(*l, "--low");
         } else if (auto h = args.value({"--high"})) {
-            high = parse_real(*h, "--high");
+            options.high = parse_real(*h, "--high");
         } else if (auto s = args.value({"--size"})) {
-            size = parse_integer(*s, "--size", 0, 65535);
+            options.size = static_cast<std::size_t>(parse_integer(*s, "--size", 0, 65535));
+        } else if (args.flag({"--header"})) {
+            options.header = true;
         } else if (args.at_option()) {
             throw UsageError("unknown option '" + args.current() + "'");
-        } else if (!args.done()) {
+        } else {
             files.push_back(args.take());
         }
     }
     if (files.size() != 1) {
         throw UsageError(files.empty() ? "no FILE given" : "preview takes one FILE");
     }
-    if (!out || out->empty()) {
+    options.file = files[0];
+    if (options.out.empty()) {
         throw UsageError("no output given: -o OUT.png");
     }
-    if (!(low >= 0.0 && high <= 100.0 && low < high)) {
+    if (!(options.low >= 0.0 && options.high <= 100.0 && options.low < options.high)) {
         throw UsageError("the percentiles must satisfy 0 <= --low < --high <= 100");
     }
-    std::string extension = std::filesystem::path(*out).extension().string();
+    std::string extension = std::filesystem::path(options.out).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     if (!extension.empty() && extension != ".png") {
-        throw UsageError("preview writes PNG images; '" + *out + "' is named otherwise");
+        throw UsageError("preview writes PNG images; '" + options.out + "' is named otherwise");
     }
-    const auto input = identity_of(files[0]);
-    if (input && identity_of(*out) == input) {
-        throw UsageError("the output '" + *out + "' is the input '" + files[0] +
-                         "'; refusing to overwrite an input");
-    }
-    check_output_target(*out);
+    return options;
+}
 
-    const Exposure exposure = load_exposure(files[0], true);
-    for (const std::string &warning : exposure.warnings) {
-        report(files[0] + ": warning: " + warning);
-    }
+// The picture: each preview pixel the mean of the measured pixels it covers, red when any is
+// overflowed, blue when all lie off the plate.
+std::vector<std::uint8_t> draw(const Exposure &exposure, const Scale &scale, std::size_t out_width,
+                               std::size_t out_height) {
     const std::span<const std::int32_t> pixels = exposure.view();
-    const Scale scale = grey_scale(exposure, low, high);
     const auto width = static_cast<std::size_t>(exposure.frame.width);
     const auto height = static_cast<std::size_t>(exposure.frame.height);
-    const std::size_t longer = std::max(width, height);
-    const std::size_t limit = size > 0 ? static_cast<std::size_t>(size) : longer;
-    const std::size_t out_width = longer <= limit ? width : std::max<std::size_t>(1, width * limit / longer);
-    const std::size_t out_height =
-        longer <= limit ? height : std::max<std::size_t>(1, height * limit / longer);
-
     std::vector<std::uint8_t> rgb(out_width * out_height * 3);
     for (std::size_t oy = 0; oy < out_height; ++oy) {
         const std::size_t y0 = oy * height / out_height;
@@ -136,13 +128,9 @@ int run_preview(Args &args) {
             for (std::size_t y = y0; y < y1; ++y) {
                 for (std::size_t x = x0; x < x1; ++x) {
                     const std::size_t i = y * width + x;
-                    if (exposure.mask[i] != 0) {
-                        continue;
-                    }
-                    const std::int32_t v = pixels[i];
-                    overflowed = overflowed || v == PIXEL_OVERFLOW;
-                    sum += v == PIXEL_OVERFLOW ? 0.0 : v;
-                    count += v == PIXEL_OVERFLOW ? 0 : 1;
+                    overflowed = overflowed || exposure.mask[i] == kMaskOverflowed;
+                    sum += exposure.mask[i] == 0 ? pixels[i] : 0.0;
+                    count += exposure.mask[i] == 0 ? 1 : 0;
                 }
             }
             std::uint8_t *p = &rgb[3 * (oy * out_width + ox)];
@@ -157,12 +145,57 @@ int run_preview(Args &args) {
             }
         }
     }
-    const auto png =
-        png_bytes(*out, rgb, static_cast<std::int32_t>(out_width), static_cast<std::int32_t>(out_height));
-    PendingOutput output(*out);
-    output.write(png);
-    output.commit();
+    return rgb;
+}
+
+} // namespace
+
+int preview(const PreviewOptions &options) {
+    const auto input = identity_of(options.file);
+    if (input && identity_of(options.out) == input) {
+        throw UsageError("the output '" + options.out + "' is the input '" + options.file +
+                         "'; refusing to overwrite an input");
+    }
+    const std::string sidecar_name =
+        options.out.substr(0, options.out.size() -
+                                  std::filesystem::path(options.out).extension().string().size()) +
+        ".json";
+    check_output_target(options.out);
+    if (options.header) {
+        check_output_target(sidecar_name);
+    }
+
+    const Exposure exposure = load_exposure(options.file);
+    for (const std::string &warning : exposure.warnings) {
+        report(FileError(options.file, "warning: " + warning));
+    }
+    const auto width = static_cast<std::size_t>(exposure.frame.width);
+    const auto height = static_cast<std::size_t>(exposure.frame.height);
+    if (width == 0 || height == 0) {
+        throw FileError(options.file, "an exposure of " + std::to_string(width) + " x " +
+                                          std::to_string(height) + " pixels: nothing to draw");
+    }
+    const Scale scale = grey_scale(exposure, options.low, options.high);
+    const std::size_t longer = std::max(width, height);
+    const std::size_t limit = options.size > 0 ? options.size : longer;
+    const std::size_t out_width = longer <= limit ? width : std::max<std::size_t>(1, width * limit / longer);
+    const std::size_t out_height =
+        longer <= limit ? height : std::max<std::size_t>(1, height * limit / longer);
+    const std::vector<std::uint8_t> rgb = draw(exposure, scale, out_width, out_height);
+    PendingOutput png(options.out);
+    write_png(png, rgb, static_cast<std::int32_t>(out_width), static_cast<std::int32_t>(out_height));
+    std::optional<PendingOutput> sidecar;
+    if (options.header) {
+        sidecar.emplace(sidecar_name);
+        const std::string text = header_document(exposure_header(exposure)) + "\n";
+        sidecar->write({reinterpret_cast<const std::uint8_t *>(text.data()), text.size()});
+    }
+    commit_all({&png, sidecar ? &*sidecar : nullptr});
     return kExitOk;
+}
+
+int run_preview(Args &args) {
+    return preview(parse_preview(args));
 }
 
 } // namespace plateio::cli

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "plateio.h"
-
 namespace plateio::cli {
 
 std::vector<std::int32_t> measured_values(std::span<const std::int32_t> pixels,
@@ -12,7 +10,7 @@ std::vector<std::int32_t> measured_values(std::span<const std::int32_t> pixels,
     std::vector<std::int32_t> values;
     values.reserve(pixels.size());
     for (std::size_t i = 0; i < pixels.size(); ++i) {
-        if ((mask.empty() || mask[i] == 0) && pixels[i] != PIXEL_OVERFLOW) {
+        if (mask[i] == 0) {
             values.push_back(pixels[i]);
         }
     }
@@ -38,13 +36,6 @@ std::vector<std::int32_t> percentiles(std::vector<std::int32_t> &values, std::sp
 
 PlateStatistics plate_statistics(std::span<const std::int32_t> pixels, std::span<const std::uint8_t> mask) {
     PlateStatistics stats;
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        if (!mask.empty() && mask[i] != 0) {
-            ++stats.off_plate;
-        } else if (pixels[i] == PIXEL_OVERFLOW) {
-            ++stats.overflowed;
-        }
-    }
     std::vector<std::int32_t> values = measured_values(pixels, mask);
     stats.measured = static_cast<std::int64_t>(values.size());
     if (values.empty()) {

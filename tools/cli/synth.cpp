@@ -241,12 +241,12 @@ int run_synth(Args &args) {
         }
         PendingOutput output(frame_name(k));
         output.write(bytes);
-        output.commit();
+        commit_all({&output});
     }
     for (const auto &[path, text] : texts) {
         PendingOutput output(path);
         output.write({reinterpret_cast<const std::uint8_t *>(text.data()), text.size()});
-        output.commit();
+        commit_all({&output});
     }
     return kExitOk;
 }

@@ -1,7 +1,6 @@
 #include "text.hpp"
 
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 
 #include "args.hpp"
@@ -51,35 +50,29 @@ std::string hex_escape(const char *format, std::uint32_t value) {
     return buffer;
 }
 
-// Appends one character to a JSON string's body.
-void json_character(std::string &out, std::string_view character, std::uint32_t code_point, bool ascii) {
-    if (code_point == '"' || code_point == '\\') {
-        out += '\\';
-        out += static_cast<char>(code_point);
-    } else if (code_point < 0x20) {
-        out += hex_escape("\\u%04x", code_point);
-    } else if (code_point < 0x80 || !ascii) {
-        out += character;
-    } else if (code_point < 0x10000) {
-        out += hex_escape("\\u%04x", code_point);
-    } else {
-        const std::uint32_t v = code_point - 0x10000;
-        out += hex_escape("\\u%04x", 0xd800 + (v >> 10));
-        out += hex_escape("\\u%04x", 0xdc00 + (v & 0x3ff));
+bool kept(std::uint32_t code_point, Escape escape) {
+    const bool control = code_point < 0x20 || (code_point >= 0x7f && code_point < 0xa0);
+    switch (escape) {
+    case Escape::utf8:
+        return true;
+    case Escape::terminal:
+        return !control;
+    case Escape::ascii:
+        return code_point >= 0x20 && code_point < 0x7f;
     }
+    return false;
 }
 
 } // namespace
 
-std::string escape_name(std::string_view name, bool ascii) {
+std::string escape_name(std::string_view name, Escape escape) {
     std::string out;
     for (std::size_t at = 0; at < name.size();) {
         std::uint32_t code_point = 0;
         const std::size_t length = utf8_length(name, at, code_point);
-        const bool plain = length > 0 && (!ascii || (code_point >= 0x20 && code_point < 0x7f));
-        if (plain && code_point == '\\') {
+        if (length > 0 && code_point == '\\') {
             out += "\\\\";
-        } else if (plain) {
+        } else if (length > 0 && kept(code_point, escape)) {
             out += name.substr(at, length);
         } else {
             for (std::size_t i = 0; i < std::max<std::size_t>(length, 1); ++i) {
@@ -91,28 +84,99 @@ std::string escape_name(std::string_view name, bool ascii) {
     return out;
 }
 
-std::string json_text(std::string_view text, bool ascii) {
-    std::string out = "\"";
+Json &Json::open(char bracket) {
+    element();
+    out_ += bracket;
+    open_.push_back({bracket == '{' ? '}' : ']', true});
+    return *this;
+}
+
+Json &Json::close() {
+    const Container container = open_.back();
+    open_.pop_back();
+    if (pretty_ && !container.empty) {
+        out_ += '\n' + std::string(2 * open_.size(), ' ');
+    }
+    out_ += container.closer;
+    return *this;
+}
+
+void Json::element() {
+    if (after_key_) {
+        after_key_ = false;
+        return;
+    }
+    if (open_.empty()) {
+        return;
+    }
+    if (!open_.back().empty) {
+        out_ += pretty_ ? "," : ", ";
+    }
+    open_.back().empty = false;
+    if (pretty_) {
+        out_ += '\n' + std::string(2 * open_.size(), ' ');
+    }
+}
+
+Json &Json::key(std::string_view name) {
+    text(name);
+    out_ += ": ";
+    after_key_ = true;
+    return *this;
+}
+
+Json &Json::number(std::int64_t value) {
+    element();
+    out_ += std::to_string(value);
+    return *this;
+}
+
+Json &Json::number(double value) {
+    element();
+    out_ += std::isfinite(value) ? real_text(value) : "null";
+    return *this;
+}
+
+Json &Json::boolean(bool value) {
+    element();
+    out_ += value ? "true" : "false";
+    return *this;
+}
+
+Json &Json::null() {
+    element();
+    out_ += "null";
+    return *this;
+}
+
+Json &Json::text(std::string_view text) {
+    element();
+    out_ += '"';
     for (std::size_t at = 0; at < text.size();) {
         std::uint32_t code_point = 0;
         const std::size_t length = utf8_length(text, at, code_point);
         if (length == 0) {
-            json_character(out, "\xef\xbf\xbd", 0xfffd, ascii);
+            out_ += "\xef\xbf\xbd";
             ++at;
-        } else {
-            json_character(out, text.substr(at, length), code_point, ascii);
-            at += length;
+            continue;
         }
+        if (code_point == '"' || code_point == '\\') {
+            out_ += '\\';
+            out_ += static_cast<char>(code_point);
+        } else if (code_point < 0x20 || code_point == 0x7f) {
+            out_ += hex_escape("\\u%04x", code_point);
+        } else if (ascii_ && code_point >= 0x80) {
+            const std::uint32_t v = code_point - 0x10000;
+            out_ += code_point < 0x10000 ? hex_escape("\\u%04x", code_point)
+                                         : hex_escape("\\u%04x", 0xd800 + (v >> 10)) +
+                                               hex_escape("\\u%04x", 0xdc00 + (v & 0x3ff));
+        } else {
+            out_ += text.substr(at, length);
+        }
+        at += length;
     }
-    return out + "\"";
-}
-
-std::string json_name(std::string_view name, bool ascii) {
-    return json_text(escape_name(name, ascii), ascii);
-}
-
-std::string json_real(double value) {
-    return std::isfinite(value) ? format_real(value) : "null";
+    out_ += '"';
+    return *this;
 }
 
 } // namespace plateio::cli

@@ -10,18 +10,6 @@
 
 namespace plateio::cli {
 
-const char *const kGeometryHelp = R"(geometry (written where the output format has a place for it: NXmx, the CBF mini-header;
-left out when not given -- the exposure files do not say which header value means what):
-  --wavelength A              the X-ray wavelength in angstrom
-  --distance MM               sample to detector plane, in millimetres
-  --pixel-size MM[,MM]        pixel size in millimetres, along a row and along a column
-  --beam-center X,Y           where the beam meets the plate, in pixels from the first pixel's
-                              outer corner (column, row)
-  --oscillation START,WIDTH   a rotation series: frame k spans START + k*WIDTH degrees onward
-  --poni FILE                 a pyFAI calibration: distance, beam centre, pixel sizes and
-                              wavelength (its rotations must be 0); options after it override it
-)";
-
 namespace {
 
 double positive(std::string_view text, const std::string &what) {

@@ -41,9 +41,6 @@ bool take_geometry_option(std::string_view option, const std::string &value, Use
 // "Start_angle 10 deg.", "Angle_increment 0.5 deg.", each only when given.
 std::vector<std::string> cbf_geometry_lines(const UserGeometry &g, std::size_t frame);
 
-// The help text of those options.
-extern const char *const kGeometryHelp;
-
 // A pyFAI calibration file's geometry: Distance, Poni1/Poni2, the pixel sizes (Detector_config's
 // pixel1/pixel2, or PixelSize1/PixelSize2 of version 1) and Wavelength, converted to the units
 // above. Rotations other than zero cannot be written into the formats' plain fields and are refused.
