@@ -11,16 +11,17 @@ import pytest
 from support import need_module
 
 SOURCES = os.path.join(os.path.dirname(__file__), "..", "..", "python")
-# What a fresh interpreter reports: where plateio came from, its version and library, whether
-# fabio reads a .tra by name (the start-up hook) and whether DIALS finds the format classes.
+# What a fresh interpreter reports: where plateio came from, its version (the library's and the
+# distribution's) and library, whether fabio reads a .tra by name (the start-up hook) and whether
+# DIALS finds the format classes.
 PROBE = """
+import os
 import sys
-from importlib.metadata import entry_points
+from importlib.metadata import entry_points, version
 import fabio, plateio
 image = fabio.open(sys.argv[1])
 print(plateio.__file__)
-import os
-print(plateio.__version__, os.path.realpath(plateio.library_path()))
+print(plateio.__version__, version("plateio"), os.path.realpath(plateio.library_path()))
 print(type(image).__name__, image.data.shape, int(image.data.sum()))
 print(sorted(e.name for e in entry_points(group="dxtbx.format") if e.value.startswith("plateio.")))
 """
@@ -41,7 +42,7 @@ def _run(command, **kwargs):
 def _expected(exposures, library_file):
     import plateio
     data = plateio.open(exposures["tra"]).data
-    return [f"{plateio.__version__} {library_file}", f"TraImage (1200, 1200) {int(data.sum())}",
+    return [f"{plateio.__version__} {plateio.__version__} {library_file}", f"TraImage (1200, 1200) {int(data.sum())}",
             "['FormatPlateioTRA:Format', 'FormatPlateioXArea:Format']"]
 
 
