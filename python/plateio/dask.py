@@ -17,8 +17,8 @@ need plateio and the files under the same paths.
 The stack's own mean, sum, max and min over the files (axis=0) never build a chunk at all: a
 task reads its files one after the other into one int32 frame and folds each into one running
 result (int64 for sums and means -- TRA frames, whose pixels are at most 256001, first in int32
-runs that cannot overflow --, int32 for max and min) -- the plain loop, one per chunk, in
-parallel -- and the tasks' results are combined in a tree of `split_every` (default 8) at a time.
+runs that cannot overflow --, int32 for max and min) -- the plain loop, one per 512 MiB of
+pixels or per chunk if larger, in parallel -- and the tasks' results are combined in a tree of `split_every` (default 8) at a time.
 Any other reduction or expression is Dask's own on int32 chunks: a worker process of
 dask.distributed returns freed memory to the system at once, so a chunk that is not needed is
 not made.
@@ -43,6 +43,9 @@ __all__ = ["stack", "Stack", "CHUNK_BYTES"]
 
 #: The size a chunk is made of files up to when frames_per_chunk is not given.
 CHUNK_BYTES = 128 << 20
+#: The pixels one task of the stack's own reductions folds at least (it never holds more than a
+#: frame of them): larger tasks than chunks, since each hands a frame-sized result to the tree.
+FOLD_BYTES = 512 << 20
 
 
 def _read_into(path, frame):
@@ -139,9 +142,11 @@ class Stack(dask.array.Array):
             fan_in = fan_in.get(0, 8)
         fan_in = max(2, int(fan_in))
         name = f"plateio-{operation}-" + tokenize(self.name, operation, fan_in)
+        paths = [path for group in self.groups for path in group]
+        per_task = max(len(self.groups[0]), FOLD_BYTES // (height * width * 4))
         layer = {}
         level = []
-        for i, group in enumerate(self.groups):
+        for i, group in enumerate(paths[j:j + per_task] for j in range(0, len(paths), per_task)):
             layer[(name + "-files", i)] = (_fold_files, group, height, width, operation)
             level.append((name + "-files", i))
         depth = 0

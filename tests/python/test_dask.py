@@ -96,6 +96,7 @@ def test_reductions_over_the_files_equal_numpys_without_building_chunks(
         shutil.copyfileobj(source, target)
     paths = [series[0], xarea[0], *series[1:4], packed, xarea[1], series[4]]
     monkeypatch.setattr(stacks, "_TRA_RUN", 2)
+    monkeypatch.setattr(stacks, "FOLD_BYTES", 1)  # a task a chunk: the tree combines them
     stack = stacks.stack(paths, frames_per_chunk=frames_per_chunk)
     assert stack.chunks[0] == ((len(paths),) if frames_per_chunk is None else
                                tuple(len(paths[i:i + frames_per_chunk])
