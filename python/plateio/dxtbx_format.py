@@ -49,13 +49,16 @@ _COMPRESSION_SUFFIXES = (".gz", ".bz2", ".xz")
 _COMPRESSIONS = ((b"\x1f\x8b", "gzip"), (b"BZh", "bz2"), (b"\xfd7zXZ\x00", "lzma"))
 _OVERRIDES = ("distance=, wavelength=, geometry.detector.panel.pixel_size=, "
               "fast_slow_beam_centre= and geometry.scan.oscillation=")
-# What was already logged in this process: a series of a thousand files says each thing once.
+# What was already logged in this process: a series of a thousand files says each thing once
+# (the placeholders once, naming the first file without a calibration).
 _said = set()
 
 
-def _say_once(message):
-    if message not in _said:
-        _said.add(message)
+def _say_once(message, key=None):
+    """Logs a warning once a process for each key (the message itself by default)."""
+    key = message if key is None else key
+    if key not in _said:
+        _said.add(key)
         logger.warning(message)
 
 
@@ -159,7 +162,7 @@ class _FormatPlateio(Format):
                   f"it): wavelength {PLACEHOLDER_WAVELENGTH} A, distance {PLACEHOLDER_DISTANCE} "
                   f"mm, pixels of {PLACEHOLDER_PIXEL_SIZE[0]} mm, the beam at the centre and "
                   f"{PLACEHOLDER_OSCILLATION_WIDTH} degree a frame are placeholders; give the "
-                  f"real values on import with {_OVERRIDES}")
+                  f"real values on import with {_OVERRIDES}", key="placeholders")
         width, height = self._image_size
         pixel = PLACEHOLDER_PIXEL_SIZE
         return {"distance": PLACEHOLDER_DISTANCE, "wavelength": PLACEHOLDER_WAVELENGTH,
