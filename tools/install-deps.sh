@@ -24,7 +24,7 @@ packages_of() {
         test) echo "cmake make g++ gfortran pkg-config googletest libgtest-dev libtiff-dev libpng-dev libhdf5-dev libmd-dev zlib1g-dev libbz2-dev liblzma-dev python3-fabio python3-h5py python3-pycbf python3-silx libjemalloc2 libtcmalloc-minimal4" ;;
         demo) echo "cmake make g++ pkg-config libtiff-dev libpng-dev libhdf5-dev libmd-dev zlib1g-dev libbz2-dev liblzma-dev" ;;
         bench) echo "libbenchmark-dev" ;;
-        python) echo "python3 python3-numpy python3-pytest python3-fabio python3-pyfai pyfai python3-dask python3-distributed" ;;
+        python) echo "python3 python3-numpy python3-pytest python3-fabio python3-pyfai pyfai python3-dask python3-distributed python3-dials python3-venv python3-setuptools python3-pip python3-wheel pkg-config" ;;
         m32) echo "$(versioned_gxx)-multilib qemu-user" ;;
         cross) echo "qemu-user g++-aarch64-linux-gnu libc6-dev-arm64-cross g++-s390x-linux-gnu libc6-dev-s390x-cross" ;;
         fuzz) echo "clang libclang-rt-dev" ;;

@@ -9,7 +9,8 @@ import os
 import sys
 import threading
 
-LIBRARY_NAMES = ("libplateio.so.1", "libplateio.so")
+from . import _locate
+from ._locate import LIBRARY_NAMES
 
 PIXEL_OVERFLOW = 256001
 PATH_CAPACITY = 4096
@@ -252,69 +253,26 @@ _lock = threading.Lock()
 _loaded = None
 
 
-def _package_dir():
-    # The package's real place: a site directory reached through a symbolic link still finds the
-    # library relative to where the package was installed.
-    return os.path.dirname(os.path.realpath(__file__))
-
-
-def _search_places():
-    """(directory, what it is) in the order they are searched when no path is given."""
-    package = _package_dir()
-    places = [(package, "inside the package")]
-    try:
-        from . import _location
-    except ImportError:
-        _location = None
-    if _location is not None:
-        for directory in _location.LIBRARY_DIRS:
-            places.append((os.path.normpath(os.path.join(package, directory)), _location.WHERE))
-    # A source checkout (python/plateio): the build tree that `make test` makes.
-    checkout = os.path.dirname(os.path.dirname(package))
-    if os.path.isfile(os.path.join(checkout, "include", "plateio.h")):
-        places.append((os.path.join(checkout, "build", "release"), "the checkout's build tree"))
-    return places
-
-
-def _try_load(path, tried):
+def _try_load(path, tried, label):
     try:
         return Library(path)
     except OSError as error:
-        tried.append(f"{path}: {error}")
+        tried.append(f"{label}: {error}")
         return None
 
 
 def _load(explicit):
     tried = []
-    if explicit is not None:
-        explicit = os.path.abspath(os.fsdecode(os.fspath(explicit)))
-        candidates = ([os.path.join(explicit, name) for name in LIBRARY_NAMES]
-                      if os.path.isdir(explicit) else [explicit])
-        for candidate in candidates:
-            if os.path.exists(candidate):
-                library = _try_load(candidate, tried)
-                if library is not None:
-                    return library
-            else:
-                tried.append(f"{candidate}: no such file (the path given to load_library)")
-    else:
-        for directory, what in _search_places():
-            for name in LIBRARY_NAMES:
-                candidate = os.path.join(directory, name)
-                if os.path.exists(candidate):
-                    library = _try_load(candidate, tried)
-                    if library is not None:
-                        return library
-                else:
-                    tried.append(f"{candidate}: no such file ({what})")
-        # Last, the dynamic loader's own search: LD_LIBRARY_PATH, the ld.so cache, /lib, /usr/lib.
-        try:
-            return Library(LIBRARY_NAMES[0])
-        except OSError as error:
-            tried.append(f"{LIBRARY_NAMES[0]} through the dynamic loader's search path: {error}")
-    raise OSError("plateio: could not load libplateio. Looked at:\n  " + "\n  ".join(tried) +
-                  "\nInstall the library beside the package (cmake --install), or pass its path to "
-                  "plateio.load_library(path).")
+    for path, why, exists in _locate.candidates(explicit):
+        if not exists:
+            tried.append(f"{path}: no such file ({why})")
+            continue
+        # A bare name is the loader's to find; a path is loaded as it is.
+        label = path if os.path.isabs(path) else f"{path} through {why}"
+        library = _try_load(path, tried, label)
+        if library is not None:
+            return library
+    raise _locate.failure(tried, explicit)
 
 
 def library():
@@ -333,10 +291,12 @@ def load_library(path: "str | os.PathLike[str] | None" = None) -> str:
     """Loads libplateio now and returns the path it was loaded from.
 
     path: the library file, or a directory holding libplateio.so.1 (or libplateio.so). Only that
-    place is tried. Without it the package searches, in this order: its own directory, the
-    library directory recorded when the package was installed (or staged in a build tree), the
-    build tree build/release of a source checkout the package sits in, and the dynamic loader's
-    search path. Raises OSError naming every place it looked when none holds a loadable library.
+    place is tried. Without it, the environment's PLATEIO_LIBRARY (a file or directory) is the
+    only place tried when it is set; else the package searches, in this order: its own directory,
+    the library directories recorded when the package was installed (by cmake --install or pip)
+    or staged in a build tree, the build tree build/release of a source checkout the package
+    sits in, and the dynamic loader's search path. Raises OSError naming every place it looked
+    when none holds a loadable library.
 
     The library is loaded once per process: asking for another file once it is loaded raises
     RuntimeError.

@@ -1,4 +1,4 @@
-"""plateio.dask.stack: many exposures as one lazy Dask array, one chunk per file, reduced on a
+"""plateio.dask.stack: many exposures as one lazy Dask array, several files a chunk, reduced on a
 two-worker dask.distributed LocalCluster exactly as NumPy reduces the same pixels."""
 
 import os
@@ -38,7 +38,7 @@ def test_a_stack_is_lazy_with_a_chunk_and_a_header_per_file(series, tmp_path):
     for index, path in enumerate(series[:3]):
         copies.append(str(tmp_path / f"{index}.tra"))
         shutil.copy(path, copies[-1])
-    stack = stacks.stack(copies)
+    stack = stacks.stack(copies, frames_per_chunk=1)
     assert stack.shape == (3, 1200, 1200) and stack.dtype == np.dtype(np.int32)
     assert stack.chunks == ((1, 1, 1), (1200,), (1200,))
     assert len(stack.headers) == 3
@@ -80,3 +80,44 @@ def test_a_reduction_on_a_local_cluster_equals_numpys(series, client):
                                   expected_valid.sum(axis=0).clip(1))
     np.testing.assert_array_equal(overflowed, [plateio.open(p).overflow_count for p in series])
     assert len(client.scheduler_info()["workers"]) == 2
+
+
+@pytest.mark.parametrize("frames_per_chunk", [1, 2, 4, None])
+def test_reductions_over_the_files_equal_numpys_without_building_chunks(
+        series, plateio_tool, frames_per_chunk, monkeypatch):
+    """TRA and X-Area frames of one size mixed (int32 runs of TRA sums, int64 otherwise), a
+    compressed copy among them, and runs of TRA frames cut short so that they are flushed."""
+    import gzip
+    import tracemalloc
+    xarea = [plateio_tool.synth(f"square_{seed}.xa", "xarea", "--seed", str(seed), "--size",
+                                "1200x1200", "--compressed") for seed in (21, 22)]
+    packed = os.path.join(plateio_tool.directory, "packed.tra.gz")
+    with open(series[0], "rb") as source, gzip.open(packed, "wb") as target:
+        shutil.copyfileobj(source, target)
+    paths = [series[0], xarea[0], *series[1:4], packed, xarea[1], series[4]]
+    monkeypatch.setattr(stacks, "_TRA_RUN", 2)
+    monkeypatch.setattr(stacks, "FOLD_BYTES", 1)  # a task a chunk: the tree combines them
+    stack = stacks.stack(paths, frames_per_chunk=frames_per_chunk)
+    assert stack.chunks[0] == ((len(paths),) if frames_per_chunk is None else
+                               tuple(len(paths[i:i + frames_per_chunk])
+                                     for i in range(0, len(paths), frames_per_chunk)))
+    pixels = np.stack([plateio.open(path).data for path in paths])
+    for name in ("sum", "mean", "max", "min"):
+        tracemalloc.start()
+        result = getattr(stack, name)(axis=0, split_every=3).compute(scheduler="sync")
+        peak = tracemalloc.get_traced_memory()[1]
+        tracemalloc.stop()
+        expected = getattr(pixels, name)(axis=0)
+        assert result.dtype == expected.dtype, name
+        np.testing.assert_array_equal(result, expected, err_msg=name)
+        if frames_per_chunk is None:
+            # One frame read into, one running result and the answer: never the 8-frame chunk.
+            assert peak < 6 * pixels[0].nbytes, (name, peak / pixels[0].nbytes)
+    # Other reductions are Dask's own over the chunks.
+    np.testing.assert_array_equal(stack.max(axis=(1, 2)).compute(), pixels.max(axis=(1, 2)))
+
+
+def test_frames_per_chunk_must_be_a_positive_integer(series):
+    for wrong in (0, -1, 1.5, True, "2"):
+        with pytest.raises(ValueError, match="frames_per_chunk"):
+            stacks.stack(series, frames_per_chunk=wrong)
