@@ -56,6 +56,12 @@ def test_dxtbx_and_fabio_read_what_was_given(plateio_tool, exposures, tmp_path, 
         header = f["entry/instrument/detector/header"]
         assert {k: header[k][()] for k in ("width", "height")} == \
             {"width": exposure.data.shape[1], "height": exposure.data.shape[0]}
+    # CBF has no such structure: the geometry goes into its mini-header, as detector software writes it.
+    assert _convert(plateio_tool, *GEOMETRY, "-o", tmp_path / "one.cbf", exposures[key]).returncode == 0
+    lines = fabio.open(str(tmp_path / "one.cbf")).header["_array_data.header_contents"].splitlines()
+    assert {"# Wavelength 0.7107 A", "# Detector_distance 0.048 m", "# Pixel_size 1e-04 m x 0.00012 m",
+            "# Beam_xy (610.5, 590.25) pixels", "# Start_angle 10 deg.", "# Angle_increment 0.5 deg."} <= \
+        set(lines)
 
 
 def test_a_series_goes_to_dials_and_pyfai(plateio_tool, tmp_path):
