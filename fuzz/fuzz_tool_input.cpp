@@ -38,9 +38,10 @@ std::vector<std::uint8_t> compressed(std::uint8_t how, std::span<const std::uint
     }
     case 2: {
         auto length = static_cast<unsigned>(out.size());
-        FUZZ_CHECK(BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &length,
-                                            const_cast<char *>(reinterpret_cast<const char *>(content.data())),
-                                            static_cast<unsigned>(content.size()), 1, 0, 0) == BZ_OK);
+        FUZZ_CHECK(
+            BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &length,
+                                     const_cast<char *>(reinterpret_cast<const char *>(content.data())),
+                                     static_cast<unsigned>(content.size()), 1, 0, 0) == BZ_OK);
         out.resize(length);
         return out;
     }
@@ -88,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     content_file.assign(content);
     plateio_frame from_memory{};
     plateio_frame from_file{};
-    const std::int32_t code = plateio_read_memory(content.data(), content.size(), nullptr, 0, &from_memory, 0);
+    const std::int32_t code =
+        plateio_read_memory(content.data(), content.size(), nullptr, 0, &from_memory, 0);
     FUZZ_CHECK(code == plateio_read(content_file.path(), nullptr, 0, &from_file, 0));
     FUZZ_CHECK(from_memory.width == from_file.width && from_memory.height == from_file.height &&
                from_memory.family == from_file.family);

@@ -4,13 +4,16 @@
 // and go on).
 #pragma once
 
-#include "user_geometry.hpp"
-
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "synth.hpp"
+#include "user_geometry.hpp"
 
 #include "args.hpp"
 #include "errors.hpp"
@@ -60,7 +63,23 @@ struct CorrectOptions {
     std::vector<double> coordinates; // X Y pairs; none: read standard input
 };
 
+struct SynthOptions {
+    std::string out;                   // a run of '#' stands for the frame number of a series
+    std::optional<std::string> format; // "tra" or "xarea"
+    std::optional<std::pair<std::int32_t, std::int32_t>> size;
+    std::uint64_t seed = 1;
+    bool compressed = false;
+    bool xarea_only_given = false; // an X-Area header value was given
+    std::array<bool, 9> geometry_given{};
+    writers::ExposureValues values;
+    bool rings = true;
+    std::int32_t spots = 0;
+    std::int32_t frames = 1;
+    std::optional<std::pair<double, double>> oscillation; // start, width in degrees
+};
+
 int info(const InfoOptions &options);
+int synth(const SynthOptions &options);
 int convert(const ConvertOptions &options);
 int preview(const PreviewOptions &options);
 int correct(const CorrectOptions &options);

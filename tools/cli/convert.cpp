@@ -250,8 +250,8 @@ std::vector<Job> plan(const ConvertOptions &options, const Format &format, bool 
 
 bool is_geometry_option(const std::string &argument) {
     const std::string option = argument.substr(0, argument.find('='));
-    for (const char *name : {"--wavelength", "--distance", "--pixel-size", "--beam-center", "--oscillation",
-                             "--poni"}) {
+    for (const char *name :
+         {"--wavelength", "--distance", "--pixel-size", "--beam-center", "--oscillation", "--poni"}) {
         if (option == name) {
             return true;
         }
@@ -288,9 +288,10 @@ int convert_stack(const ConvertOptions &options) {
             height = frame.height;
         } else if (frame.width != width || frame.height != height) {
             throw UsageError("'" + escape_name(options.files[i], Escape::terminal) + "' is " +
-                             std::to_string(frame.width) + " x " + std::to_string(frame.height) + " pixels, but '" +
-                             escape_name(options.files[0], Escape::terminal) + "' is " + std::to_string(width) +
-                             " x " + std::to_string(height) + "; a series needs frames of one size");
+                             std::to_string(frame.width) + " x " + std::to_string(frame.height) +
+                             " pixels, but '" + escape_name(options.files[0], Escape::terminal) + "' is " +
+                             std::to_string(width) + " x " + std::to_string(height) +
+                             "; a series needs frames of one size");
         }
     }
     check_outputs({{options.files[0], options.out, "", ""}}, options.files);

@@ -70,35 +70,26 @@ std::pair<std::int32_t, std::int32_t> parse_size(const std::string &text) {
 
 } // namespace
 
-int run_synth(Args &args) {
-    std::optional<std::string> out;
-    std::optional<std::string> format;
-    std::optional<std::pair<std::int32_t, std::int32_t>> size;
-    std::uint64_t seed = 1;
-    bool compressed = false;
-    bool xarea_only_given = false;
-    std::array<bool, 9> geometry_given{};
-    writers::ExposureValues values;
-    values.overflow_threshold = 1048575;
-    bool rings = true;
-    std::int32_t spot_count = 0;
-    std::int32_t frames = 1;
-    std::optional<std::pair<double, double>> oscillation;
+namespace {
+
+SynthOptions parse_synth(Args &args) {
+    SynthOptions o;
+    o.values.overflow_threshold = 1048575;
     while (!args.done()) {
-        if (auto o = args.value({"-o", "--output"})) {
-            out = *o;
+        if (auto out = args.value({"-o", "--output"})) {
+            o.out = *out;
         } else if (auto f = args.value({"--format"})) {
             if (*f != "tra" && *f != "xarea") {
                 throw UsageError("--format must be tra or xarea, not '" + *f + "'");
             }
-            format = *f;
+            o.format = *f;
         } else if (auto s = args.value({"--seed"})) {
-            seed = static_cast<std::uint64_t>(parse_integer(*s, "--seed", 0, INT64_MAX));
+            o.seed = static_cast<std::uint64_t>(parse_integer(*s, "--seed", 0, INT64_MAX));
         } else if (auto z = args.value({"--size"})) {
-            size = parse_size(*z);
+            o.size = parse_size(*z);
         } else if (args.flag({"--compressed"})) {
-            compressed = true;
-            xarea_only_given = true;
+            o.compressed = true;
+            o.xarea_only_given = true;
         } else if (auto g = args.value({"--geometry"})) {
             const auto equals = g->find('=');
             if (equals == std::string::npos) {
@@ -111,52 +102,71 @@ int run_synth(Args &args) {
                 throw UsageError("geometry[" + std::to_string(index) + "] is stored as an integer; '" +
                                  g->substr(equals + 1) + "' is not one");
             }
-            values.geometry[index] = v;
-            geometry_given[index] = true;
+            o.values.geometry[index] = v;
+            o.geometry_given[index] = true;
         } else if (auto n = args.value({"--setting"})) {
-            values.setting = static_cast<std::int32_t>(parse_integer(*n, "--setting", INT32_MIN, INT32_MAX));
-            xarea_only_given = true;
+            o.values.setting =
+                static_cast<std::int32_t>(parse_integer(*n, "--setting", INT32_MIN, INT32_MAX));
+            o.xarea_only_given = true;
         } else if (auto t = args.value({"--overflow-threshold"})) {
-            values.overflow_threshold =
+            o.values.overflow_threshold =
                 static_cast<std::int32_t>(parse_integer(*t, "--overflow-threshold", 1, INT32_MAX - 1));
-            xarea_only_given = true;
+            o.xarea_only_given = true;
         } else if (auto v = args.value({"--scale-value"})) {
-            values.scale_value = parse_real(*v, "--scale-value");
-            xarea_only_given = true;
+            o.values.scale_value = parse_real(*v, "--scale-value");
+            o.xarea_only_given = true;
         } else if (args.flag({"--no-rings"})) {
-            rings = false;
+            o.rings = false;
         } else if (auto spots_text = args.value({"--spots"})) {
-            spot_count = static_cast<std::int32_t>(parse_integer(*spots_text, "--spots", 0, 10000));
+            o.spots = static_cast<std::int32_t>(parse_integer(*spots_text, "--spots", 0, 10000));
         } else if (auto frames_text = args.value({"--frames"})) {
-            frames = static_cast<std::int32_t>(parse_integer(*frames_text, "--frames", 1, 10000));
+            o.frames = static_cast<std::int32_t>(parse_integer(*frames_text, "--frames", 1, 10000));
         } else if (auto rotation = args.value({"--oscillation"})) {
             UserGeometry turn;
             take_geometry_option("--oscillation", *rotation, turn);
-            oscillation = std::pair{*turn.start, *turn.increment};
+            o.oscillation = std::pair{*turn.start, *turn.increment};
         } else if (args.at_option()) {
             throw UsageError("unknown option '" + args.current() + "'");
         } else {
             throw UsageError("unexpected argument '" + args.current() + "'");
         }
     }
-    if (!format) {
+    if (!o.format) {
         throw UsageError("no format given: --format tra or --format xarea");
     }
-    if (!out || out->empty()) {
+    if (o.out.empty()) {
         throw UsageError("no output given: -o FILE");
     }
+    return o;
+}
 
+} // namespace
+
+int synth(const SynthOptions &o) {
+    const std::string *out = &o.out;
+    const auto &format = o.format;
+    const auto &size = o.size;
+    const std::uint64_t seed = o.seed;
+    const bool compressed = o.compressed;
+    const bool xarea_only_given = o.xarea_only_given;
+    const auto &geometry_given = o.geometry_given;
+    writers::ExposureValues values = o.values;
+    const bool rings = o.rings;
+    const std::int32_t spot_count = o.spots;
+    const std::int32_t frames = o.frames;
+    const auto &oscillation = o.oscillation;
     const std::size_t run = out->find('#');
-    const std::size_t run_length = run == std::string::npos ? 0 : out->find_first_not_of('#', run) == std::string::npos
-                                                                       ? out->size() - run
-                                                                       : out->find_first_not_of('#', run) - run;
+    const std::size_t run_length = run == std::string::npos ? 0
+                                   : out->find_first_not_of('#', run) == std::string::npos
+                                       ? out->size() - run
+                                       : out->find_first_not_of('#', run) - run;
     if (frames > 1 && run == std::string::npos) {
         throw UsageError("a series of --frames needs a run of '#' in the file name for the frame number, "
                          "like series_###.tra");
     }
     if (run != std::string::npos && std::to_string(frames).size() > run_length) {
-        throw UsageError("'" + *out + "' has room for " + std::to_string(run_length) + " digits, too few for " +
-                         std::to_string(frames) + " frames");
+        throw UsageError("'" + *out + "' has room for " + std::to_string(run_length) +
+                         " digits, too few for " + std::to_string(frames) + " frames");
     }
 
     writers::SynthSettings settings;
@@ -188,9 +198,8 @@ int run_synth(Args &args) {
     // NAME: the file without its extension and its run of '#' (and the separator before the run).
     std::string name = std::filesystem::path(*out).replace_extension().string();
     if (run != std::string::npos && run < name.size()) {
-        const std::size_t cut = run > 0 && (name[run - 1] == '_' || name[run - 1] == '.' || name[run - 1] == '-')
-                                    ? run - 1
-                                    : run;
+        const std::size_t cut =
+            run > 0 && (name[run - 1] == '_' || name[run - 1] == '.' || name[run - 1] == '-') ? run - 1 : run;
         name.erase(cut, std::min(name.size(), run + run_length) - cut);
     }
     const auto frame_name = [&](std::int32_t k) {
@@ -209,15 +218,16 @@ int run_synth(Args &args) {
         texts.emplace_back(name + ".poni", writers::poni_text(g, settings.width, settings.height));
     }
     if (spot_count > 0) {
-        std::string list = "# x y frame angle counts: Bragg-like spots of plateio synth (x, y in pixels from the first "
-                           "pixel's outer corner; frame 0-based, where the spot is brightest; angle in degrees, "
-                           "nan without --oscillation)\n";
+        std::string list =
+            "# x y frame angle counts: Bragg-like spots of plateio synth (x, y in pixels from the first "
+            "pixel's outer corner; frame 0-based, where the spot is brightest; angle in degrees, "
+            "nan without --oscillation)\n";
         for (const writers::SeriesSpot &spot : spots) {
             const double angle =
                 oscillation ? oscillation->first + (spot.frame + 0.5) * oscillation->second : std::nan("");
             char line[160];
-            std::snprintf(line, sizeof line, "%.4f %.4f %.3f %.4f %.1f\n", spot.spot.x, spot.spot.y, spot.frame,
-                          angle, spot.spot.total);
+            std::snprintf(line, sizeof line, "%.4f %.4f %.3f %.4f %.1f\n", spot.spot.x, spot.spot.y,
+                          spot.frame, angle, spot.spot.total);
             list += line;
         }
         texts.emplace_back(name + ".spots.txt", list);
@@ -249,6 +259,10 @@ int run_synth(Args &args) {
         commit_all({&output});
     }
     return kExitOk;
+}
+
+int run_synth(Args &args) {
+    return synth(parse_synth(args));
 }
 
 } // namespace plateio::cli

@@ -143,8 +143,8 @@ std::vector<std::string> cbf_geometry_lines(const UserGeometry &g, std::size_t f
         lines.push_back("Detector_distance " + format_real(*g.distance * 1e-3) + " m");
     }
     if (g.pixel_x) {
-        lines.push_back("Pixel_size " + format_real(*g.pixel_x * 1e-3) + " m x " + format_real(*g.pixel_y * 1e-3) +
-                        " m");
+        lines.push_back("Pixel_size " + format_real(*g.pixel_x * 1e-3) + " m x " +
+                        format_real(*g.pixel_y * 1e-3) + " m");
     }
     if (g.beam_x) {
         lines.push_back("Beam_xy (" + format_real(*g.beam_x) + ", " + format_real(*g.beam_y) + ") pixels");

@@ -22,9 +22,7 @@ struct UserGeometry {
     std::optional<double> start;      // degrees: the rotation angle at the start of frame 0
     std::optional<double> increment;  // degrees a frame turns
 
-    bool any() const {
-        return wavelength || distance || pixel_x || beam_x || start;
-    }
+    bool any() const { return wavelength || distance || pixel_x || beam_x || start; }
     // The angle at the start of frame k.
     double angle(std::size_t k) const { return *start + static_cast<double>(k) * *increment; }
 };

@@ -154,11 +154,12 @@ std::vector<std::int32_t> synth_exposure(const SynthSettings &s) {
             const double r = std::hypot(dx, dy);
             // Air and sample-holder scatter: strongest near the beam, a broad amorphous halo, and a
             // slight slope across the plate from the sample's absorption.
-            double mean = !s.rings ? s.background
-                                   : s.background *
-                                         (0.4 + 0.6 * std::exp(-r / (0.5 * half_size)) +
-                                          0.5 * std::exp(-std::pow((r - 0.3 * half_size) / (0.12 * half_size), 2.0))) *
-                                         (1.0 + 0.08 * dx / half_size);
+            double mean =
+                !s.rings ? s.background
+                         : s.background *
+                               (0.4 + 0.6 * std::exp(-r / (0.5 * half_size)) +
+                                0.5 * std::exp(-std::pow((r - 0.3 * half_size) / (0.12 * half_size), 2.0))) *
+                               (1.0 + 0.08 * dx / half_size);
             const double azimuth = std::atan2(dy, dx);
             for (const Ring &ring : rings) {
                 const double offset = (r - ring.radius) / ring.sigma;
@@ -224,9 +225,10 @@ std::string poni_text(const SynthGeometry &g, std::int32_t width, std::int32_t h
            "poni_version: 2\n"
            "Detector: Detector\n"
            "Detector_config: {\"pixel1\": " +
-           shortest(pixel) + ", \"pixel2\": " + shortest(pixel) + ", \"max_shape\": [" + std::to_string(height) +
-           ", " + std::to_string(width) + "]}\n" + "Distance: " + shortest(g.distance * 1e-3) +
-           "\nPoni1: " + shortest(g.beam_y * pixel) + "\nPoni2: " + shortest(g.beam_x * pixel) +
+           shortest(pixel) + ", \"pixel2\": " + shortest(pixel) + ", \"max_shape\": [" +
+           std::to_string(height) + ", " + std::to_string(width) + "]}\n" +
+           "Distance: " + shortest(g.distance * 1e-3) + "\nPoni1: " + shortest(g.beam_y * pixel) +
+           "\nPoni2: " + shortest(g.beam_x * pixel) +
            "\nRot1: 0.0\nRot2: 0.0\nRot3: 0.0\nWavelength: " + shortest(g.wavelength * 1e-10) + "\n";
 }
 

@@ -116,9 +116,10 @@ class Writer {
     void text_attribute(hid_t object, const char *name, const std::string &value) {
         const Handle type = string_type();
         const Handle space(made(H5Screate(H5S_SCALAR), "make a dataspace"), H5Sclose);
-        const Handle attribute(made(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
-                                    std::string("create the attribute ") + name),
-                               H5Aclose);
+        const Handle attribute(
+            made(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
+                 std::string("create the attribute ") + name),
+            H5Aclose);
         const char *text = value.c_str();
         check(H5Awrite(attribute.get(), type.get(), &text), "write an attribute");
     }
@@ -126,10 +127,10 @@ class Writer {
     void vector_attribute(hid_t object, const char *name, std::span<const double> values) {
         const hsize_t dims[1] = {values.size()};
         const Handle space(made(H5Screate_simple(1, dims, nullptr), "make a dataspace"), H5Sclose);
-        const Handle attribute(made(H5Acreate2(object, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT,
-                                               H5P_DEFAULT),
-                                    std::string("create the attribute ") + name),
-                               H5Aclose);
+        const Handle attribute(
+            made(H5Acreate2(object, name, H5T_IEEE_F64LE, space.get(), H5P_DEFAULT, H5P_DEFAULT),
+                 std::string("create the attribute ") + name),
+            H5Aclose);
         check(H5Awrite(attribute.get(), H5T_NATIVE_DOUBLE, values.data()), "write an attribute");
     }
 
@@ -137,9 +138,9 @@ class Writer {
     Handle values(hid_t parent, const std::string &name, hid_t file_type, hid_t memory_type, const void *data,
                   std::size_t count, bool scalar) {
         const hsize_t dims[1] = {count};
-        const Handle space(made(scalar ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, dims, nullptr),
-                                "make a dataspace"),
-                           H5Sclose);
+        const Handle space(
+            made(scalar ? H5Screate(H5S_SCALAR) : H5Screate_simple(1, dims, nullptr), "make a dataspace"),
+            H5Sclose);
         Handle set(made(H5Dcreate2(parent, name.c_str(), file_type, space.get(), H5P_DEFAULT, H5P_DEFAULT,
                                    H5P_DEFAULT),
                         "create the dataset " + name),
@@ -168,8 +169,8 @@ class Writer {
     Handle axis(hid_t parent, const std::string &name, std::span<const double> values_, const char *kind,
                 std::array<double, 3> vector, std::array<double, 3> offset, const char *units,
                 const std::string &depends_on) {
-        Handle set = values(parent, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, values_.data(), values_.size(),
-                            false);
+        Handle set =
+            values(parent, name, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, values_.data(), values_.size(), false);
         text_attribute(set.get(), "transformation_type", kind);
         vector_attribute(set.get(), "vector", vector);
         vector_attribute(set.get(), "offset", offset);
@@ -197,8 +198,8 @@ struct NxmxFile::State {
     Handle file;
     Handle data;
     std::size_t added = 0;
-    std::vector<std::uint8_t> mask;            // kGap | kOverloaded bits, as bytes until the end
-    std::vector<HeaderFields> headers;          // a frame's header each: a few hundred bytes a frame
+    std::vector<std::uint8_t> mask;    // kGap | kOverloaded bits, as bytes until the end
+    std::vector<HeaderFields> headers; // a frame's header each: a few hundred bytes a frame
     std::optional<std::int64_t> saturation;
 
     State(const std::string &target, std::int32_t w_, std::int32_t h_, std::size_t n, const UserGeometry &g,
@@ -207,13 +208,14 @@ struct NxmxFile::State {
           mask(static_cast<std::size_t>(w_) * static_cast<std::size_t>(h_), 0) {}
 };
 
-NxmxFile::NxmxFile(const std::string &path, const std::string &target, std::int32_t width, std::int32_t height,
-                   std::size_t frames, const UserGeometry &geometry, bool mask_data)
+NxmxFile::NxmxFile(const std::string &path, const std::string &target, std::int32_t width,
+                   std::int32_t height, std::size_t frames, const UserGeometry &geometry, bool mask_data)
     : state_(std::make_unique<State>(target, width, height, frames, geometry, mask_data)) {
     State &s = *state_;
     Writer &w = s.w;
-    s.file = Handle(w.made(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), "create the file"),
-                    H5Fclose);
+    s.file =
+        Handle(w.made(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT), "create the file"),
+               H5Fclose);
     const Handle root(w.made(H5Gopen2(s.file.get(), "/", H5P_DEFAULT), "open the root group"), H5Gclose);
     w.text_attribute(root.get(), "NX_class", "NXroot");
     w.text_attribute(root.get(), "default", "entry");
@@ -234,9 +236,8 @@ NxmxFile::NxmxFile(const std::string &path, const std::string &target, std::int3
         w.check(H5Pset_shuffle(properties.get()), "set the shuffle filter");
         w.check(H5Pset_deflate(properties.get(), 4), "set the deflate filter");
     }
-    s.data = Handle(w.made(H5Dcreate2(data.get(), "data", mask_data ? H5T_STD_U32LE : H5T_STD_I32LE, space.get(),
-                                      H5P_DEFAULT,
-                                      properties.get(), H5P_DEFAULT),
+    s.data = Handle(w.made(H5Dcreate2(data.get(), "data", mask_data ? H5T_STD_U32LE : H5T_STD_I32LE,
+                                      space.get(), H5P_DEFAULT, properties.get(), H5P_DEFAULT),
                            "create the dataset data"),
                     H5Dclose);
 }
@@ -290,7 +291,8 @@ void write_headers(Writer &w, hid_t parent, const std::vector<HeaderFields> &hea
         bool integers = true;
         bool texts = false;
         for (const HeaderFields &h : headers) {
-            const auto f = std::find_if(h.begin(), h.end(), [&](const HeaderField &x) { return x.key == key; });
+            const auto f =
+                std::find_if(h.begin(), h.end(), [&](const HeaderField &x) { return x.key == key; });
             column.push_back(f == h.end() ? nullptr : &f->value);
             everywhere = everywhere && f != h.end();
             if (f != h.end()) {
@@ -316,9 +318,10 @@ void write_headers(Writer &w, hid_t parent, const std::vector<HeaderFields> &hea
         } else {
             std::vector<double> data;
             for (const Value *v : column) {
-                data.push_back(v == nullptr                              ? std::nan("")
-                               : std::holds_alternative<double>(*v)       ? std::get<double>(*v)
-                                                                          : static_cast<double>(std::get<std::int64_t>(*v)));
+                data.push_back(v == nullptr ? std::nan("")
+                               : std::holds_alternative<double>(*v)
+                                   ? std::get<double>(*v)
+                                   : static_cast<double>(std::get<std::int64_t>(*v)));
             }
             w.values(parent, key, H5T_IEEE_F64LE, H5T_NATIVE_DOUBLE, data.data(), data.size(), scalar);
         }
@@ -339,12 +342,14 @@ void NxmxFile::finish() {
     }
     {
         const Handle detector = w.group(instrument.get(), "detector", "NXdetector");
-        w.check(H5Lcreate_hard(s.file.get(), "/entry/data/data", detector.get(), "data", H5P_DEFAULT, H5P_DEFAULT),
+        w.check(H5Lcreate_hard(s.file.get(), "/entry/data/data", detector.get(), "data", H5P_DEFAULT,
+                               H5P_DEFAULT),
                 "link the detector's data");
         {
             const hsize_t dims[2] = {static_cast<hsize_t>(s.height), static_cast<hsize_t>(s.width)};
             const Handle space(w.made(H5Screate_simple(2, dims, nullptr), "make a dataspace"), H5Sclose);
-            const Handle properties(w.made(H5Pcreate(H5P_DATASET_CREATE), "make dataset properties"), H5Pclose);
+            const Handle properties(w.made(H5Pcreate(H5P_DATASET_CREATE), "make dataset properties"),
+                                    H5Pclose);
             if (!s.mask.empty()) {
                 w.check(H5Pset_chunk(properties.get(), 2, dims), "set the chunks");
                 w.check(H5Pset_deflate(properties.get(), 4), "set the deflate filter");
@@ -358,13 +363,15 @@ void NxmxFile::finish() {
                 w.check(H5Dwrite(set.get(), H5T_NATIVE_UINT8, H5S_ALL, H5S_ALL, H5P_DEFAULT, s.mask.data()),
                         "write pixel_mask");
             }
-            w.text_attribute(set.get(), "description",
-                             "0: a trusted pixel; bit 0 (1): no value recorded, off the round plate; bit 3 (8): "
-                             "overflowed in a frame of this file, where it holds " +
-                                 std::to_string(PIXEL_OVERFLOW));
+            w.text_attribute(
+                set.get(), "description",
+                "0: a trusted pixel; bit 0 (1): no value recorded, off the round plate; bit 3 (8): "
+                "overflowed in a frame of this file, where it holds " +
+                    std::to_string(PIXEL_OVERFLOW));
         }
         if (s.saturation) {
-            w.values(detector.get(), "saturation_value", H5T_STD_I64LE, H5T_NATIVE_INT64, &*s.saturation, 1, true);
+            w.values(detector.get(), "saturation_value", H5T_STD_I64LE, H5T_NATIVE_INT64, &*s.saturation, 1,
+                     true);
         }
         if (g.distance) {
             w.real(detector.get(), "distance", *g.distance, "mm");
@@ -390,7 +397,8 @@ void NxmxFile::finish() {
                              "make parallax corrections vanish");
             const Handle transformations = w.group(detector.get(), "transformations", "NXtransformations");
             const double distance[1] = {*g.distance};
-            w.axis(transformations.get(), "translation", distance, "translation", {0, 0, 1}, {0, 0, 0}, "mm", ".");
+            w.axis(transformations.get(), "translation", distance, "translation", {0, 0, 1}, {0, 0, 0}, "mm",
+                   ".");
             const Handle module = w.group(detector.get(), "module", "NXdetector_module");
             const std::array<std::int32_t, 2> origin{0, 0};
             const std::array<std::int32_t, 2> size{s.height, s.width};
@@ -403,8 +411,10 @@ void NxmxFile::finish() {
                    base + "/transformations/translation");
             const double fast[1] = {*g.pixel_x};
             const double slow[1] = {*g.pixel_y};
-            w.axis(module.get(), "fast_pixel_direction", fast, "translation", {-1, 0, 0}, {0, 0, 0}, "mm", offset);
-            w.axis(module.get(), "slow_pixel_direction", slow, "translation", {0, -1, 0}, {0, 0, 0}, "mm", offset);
+            w.axis(module.get(), "fast_pixel_direction", fast, "translation", {-1, 0, 0}, {0, 0, 0}, "mm",
+                   offset);
+            w.axis(module.get(), "slow_pixel_direction", slow, "translation", {0, -1, 0}, {0, 0, 0}, "mm",
+                   offset);
         }
         const Handle header = w.group(detector.get(), "header", "NXcollection");
         write_headers(w, header.get(), s.headers);

@@ -36,8 +36,8 @@
 #include <span>
 #include <string>
 
-#include "header_fields.hpp"
 #include "../user_geometry.hpp"
+#include "header_fields.hpp"
 
 namespace plateio::cli {
 
