@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
+#include "../user_geometry.hpp"
 #include "exposure.hpp"
 #include "files.hpp"
 #include "header_fields.hpp"
-#include "../user_geometry.hpp"
 
 namespace plateio::cli {
 
@@ -22,7 +22,7 @@ struct Image {
     const Exposure &exposure;
     const Header &header;
     bool mask = false;
-    std::string_view name; // the input's name without its extension (CBF's data block)
+    std::string_view name;                  // the input's name without its extension (CBF's data block)
     const UserGeometry *geometry = nullptr; // what the user gave of the geometry, if anything
 
     std::int32_t width() const { return exposure.frame.width; }
