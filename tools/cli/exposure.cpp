@@ -86,10 +86,14 @@ struct Content {
     }
 };
 
-Content content_of(const InputFile &input, const std::string &path) {
+Compression compression_of_input(const InputFile &input) {
     std::uint8_t magic[6] = {};
     const ssize_t n = ::pread(input.fd(), magic, sizeof magic, 0);
-    const Compression compression = compression_of(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return compression_of(magic, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+Content content_of(const InputFile &input, const std::string &path) {
+    const Compression compression = compression_of_input(input);
     const std::uint64_t ceiling = decompress_ceiling();
     Content content;
     if (compression != Compression::none) {
@@ -108,9 +112,15 @@ Content content_of(const InputFile &input, const std::string &path) {
 
 plateio_frame probe_exposure(const std::string &path) {
     const InputFile input = open_input(path);
-    const Content content = content_of(input, path);
     plateio_frame frame{};
-    const std::int32_t code = content.read(nullptr, 0, &frame);
+    std::int32_t code = 0;
+    if (compression_of_input(input) == Compression::none) {
+        // The library tells the size from the file's first 64 KiB, through the descriptor already
+        // opened and checked; the pixels are read once, later.
+        code = plateio_probe(input.descriptor_path().c_str(), &frame);
+    } else {
+        code = content_of(input, path).read(nullptr, 0, &frame);
+    }
     if (code != PLATEIO_OK && code != PLATEIO_E_CAPACITY) {
         throw FileError(path, reason_of(frame, code), code);
     }
